@@ -1,0 +1,67 @@
+// The three message digests of the crypto toolkit as plain context-based
+// functions: MD2 (RFC 1319), MD5 (RFC 1321) and SHA-1 (FIPS 180-1,
+// RFC 3174). The digest handlers of the Q_ layer call these.
+//
+// Every digest follows the same pattern: Init, Update any number of times
+// with any lengths (0 included; data may be null when the length is 0), then
+// Final, which writes the digest, wipes whatever of the message is still
+// buffered and re-initialises the context, so that the next Update starts a
+// new message without another Init.
+#ifndef KVCATOOL_CRYPTOKIT_DIGEST_DIGESTS_H
+#define KVCATOOL_CRYPTOKIT_DIGEST_DIGESTS_H
+
+#include <cstdint>
+
+namespace qk {
+
+inline constexpr uint32_t kMd2DigestLength = 16;
+inline constexpr uint32_t kMd5DigestLength = 16;
+inline constexpr uint32_t kSha1DigestLength = 20;
+
+// MD2: 16-byte state, 16-byte checksum, 16-byte block buffer and the number
+// of bytes waiting in the buffer (0 to 15).
+struct Md2Context {
+  uint8_t state[16];
+  uint8_t checksum[16];
+  uint8_t buffer[16];
+  uint32_t count;
+};
+
+// MD5: four chaining words, the message length in bits so far and a 64-byte
+// block buffer (bitCount / 8 mod 64 bytes of it are in use).
+struct Md5Context {
+  uint32_t state[4];
+  uint64_t bitCount;
+  uint8_t buffer[64];
+};
+
+// SHA-1: five chaining words, the message length in bits so far and a
+// 64-byte block buffer (bitCount / 8 mod 64 bytes of it are in use).
+struct Sha1Context {
+  uint32_t state[5];
+  uint64_t bitCount;
+  uint8_t buffer[64];
+};
+
+void Md2Init(Md2Context* c);
+void Md2Update(Md2Context* c, const uint8_t* data, uint32_t len);
+void Md2Final(Md2Context* c, uint8_t out[16]);
+
+void Md5Init(Md5Context* c);
+void Md5Update(Md5Context* c, const uint8_t* data, uint32_t len);
+void Md5Final(Md5Context* c, uint8_t out[16]);
+
+void Sha1Init(Sha1Context* c);
+void Sha1Update(Sha1Context* c, const uint8_t* data, uint32_t len);
+void Sha1Final(Sha1Context* c, uint8_t out[20]);
+
+// Selects the SHA-1 compression function: true (the default) uses the
+// processor's SHA instructions when it has them, false always uses the
+// portable code. Meant for tests and benchmarks.
+void Sha1UseShaInstructions(bool use);
+// Whether the processor offers the SHA instructions (and SSE4.1).
+bool Sha1HasShaInstructions();
+
+}  // namespace qk
+
+#endif
