@@ -152,6 +152,12 @@ int SetInfoNoParameters(const AlgInfoDescriptor* self, Q_AlgorithmObj* object, c
 // GetKeyForm is Q_GetKeyInfo for toolkit code that already holds the object.
 int GetKeyForm(void** info, Q_KeyObj* key, Q_INFO_TYPE type);
 
+// AppendItemForm copies |length| bytes of |data| into blocks owned by |key|
+// and appends them as its QK_Item form (a Q_ITEM); |*item|, when not null,
+// receives the copy. 0 or 518. Key forms that also record their bytes as
+// QK_Item use it.
+int AppendItemForm(Q_KeyObj* key, const unsigned char* data, uint32_t length, Q_ITEM** item);
+
 // ---------------------------------------------------------------------------
 // Handlers: the working object of one algorithm, made when its info is set.
 

@@ -71,7 +71,7 @@ int InfoAppend(OwnedMemory* memory, InfoList* list, const void* descriptor, void
   OwnedEntry* entry = list->pairs == nullptr ? nullptr : FindEntry(memory, list->pairs);
   if (entry == nullptr) {
     if (OwnedAdd(memory, grown, size, nullptr) != 0) {
-      QMem_Release(grown);
+      QMem_SecureRelease(grown);
       return Q_ERR_ALLOC;
     }
   }

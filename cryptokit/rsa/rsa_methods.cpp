@@ -1,0 +1,167 @@
+// The RSA public-exponent and private (CRT) methods and their records.
+#include "cryptokit/rsa/rsa_methods.h"
+
+#include "cryptokit/bignum.h"
+#include "cryptokit/rsakeys/rsa_keys.h"
+
+namespace qk {
+namespace {
+
+constexpr uint32_t kMaxModulusBits = 2048;
+
+int FromItem(const Q_ITEM& item, QN_BIGNUM* n) {
+  return BignumStatusToMethodStatus(QN_FromBytes(item.data, item.len, n));
+}
+
+// The block buffering shared by both methods; |Transform| does one block.
+class BlockMethodBase : public RsaBlockMethod {
+ public:
+  ~BlockMethodBase() override {
+    QN_Release(&modulus_);
+    QMem_SecureRelease(partial_);
+  }
+  uint32_t BlockLength() const override { return k_; }
+
+  int Update(unsigned char* output, uint32_t* outputLen, uint32_t outputMax, const unsigned char* input,
+             uint32_t inputLen, Q_SURRENDER_CTX* surrender) override {
+    *outputLen = 0;
+    const uint64_t blocks = (static_cast<uint64_t>(filled_) + inputLen) / k_;
+    if (blocks * k_ > outputMax) return kRsaStatusOutputSmall;
+    while (inputLen > 0) {
+      uint32_t take = k_ - filled_ < inputLen ? k_ - filled_ : inputLen;
+      QMem_Copy(partial_ + filled_, input, take);
+      filled_ += take;
+      input += take;
+      inputLen -= take;
+      if (filled_ == k_) {
+        int status = Transform(partial_, output + *outputLen, surrender);
+        filled_ = 0;
+        QMem_Wipe(partial_, k_);
+        if (status != 0) return status;
+        *outputLen += k_;
+      }
+    }
+    return 0;
+  }
+
+  int Final() override {
+    const bool partial = filled_ != 0;
+    filled_ = 0;
+    QMem_Wipe(partial_, k_);
+    return partial ? kRsaStatusPartialBlock : 0;
+  }
+
+ protected:
+  // Loads the modulus, checks its size and makes the block buffer.
+  int SetModulus(const Q_ITEM& modulus) {
+    int status = FromItem(modulus, &modulus_);
+    if (status != 0) return status;
+    if (static_cast<uint32_t>(QN_BitLength(&modulus_)) > kMaxModulusBits) return kRsaStatusModulusSize;
+    k_ = QN_ByteLength(&modulus_);
+    partial_ = static_cast<unsigned char*>(QMem_Allocate(k_));
+    return partial_ == nullptr ? 128 : 0;
+  }
+  // Transforms one k-byte block into k bytes of output.
+  virtual int Transform(const unsigned char* block, unsigned char* out, Q_SURRENDER_CTX* surrender) = 0;
+
+  QN_BIGNUM modulus_{};
+  uint32_t k_ = 0;
+
+ private:
+  unsigned char* partial_ = nullptr;
+  uint32_t filled_ = 0;
+};
+
+int WriteBlock(const QN_BIGNUM& y, uint32_t k, unsigned char* out) {
+  uint32_t written = 0;
+  return BignumStatusToMethodStatus(QN_ToFixedBytes(&y, k, k, &written, out));
+}
+
+class PublicMethod final : public BlockMethodBase {
+ public:
+  ~PublicMethod() override { QN_Release(&exponent_); }
+  int Load(const Q_RSA_PUBLIC_KEY& key) {
+    int status = SetModulus(key.modulus);
+    return status != 0 ? status : FromItem(key.exponent, &exponent_);
+  }
+
+ protected:
+  // y = x^e mod n; the input is not compared with n.
+  int Transform(const unsigned char* block, unsigned char* out, Q_SURRENDER_CTX* surrender) override {
+    QN_BIGNUM x{}, y{};
+    int status = QN_FromBytes(block, k_, &x);
+    if (status == QN_OK) status = QN_ModExp(&x, &exponent_, &modulus_, &y, surrender);
+    int result = status == QN_OK ? WriteBlock(y, k_, out) : BignumStatusToMethodStatus(status);
+    QN_Release(&x);
+    QN_Release(&y);
+    return result;
+  }
+
+ private:
+  QN_BIGNUM exponent_{};
+};
+
+class PrivateMethod final : public BlockMethodBase {
+ public:
+  ~PrivateMethod() override {
+    for (QN_BIGNUM* b : {&p_, &q_, &dP_, &dQ_, &qInv_}) QN_Release(b);
+  }
+  int Load(const Q_RSA_PRIVATE_CRT_KEY& key) {
+    int status = SetModulus(key.modulus);
+    if (status == 0) status = FromItem(key.prime[0], &p_);
+    if (status == 0) status = FromItem(key.prime[1], &q_);
+    if (status == 0) status = FromItem(key.primeExponent[0], &dP_);
+    if (status == 0) status = FromItem(key.primeExponent[1], &dQ_);
+    if (status == 0) status = FromItem(key.coefficient, &qInv_);
+    return status;
+  }
+
+ protected:
+  // y = x^d mod n by the CRT step; a block not below n is refused.
+  int Transform(const unsigned char* block, unsigned char* out, Q_SURRENDER_CTX* surrender) override {
+    QN_BIGNUM x{}, y{};
+    int status = QN_FromBytes(block, k_, &x);
+    int result = 0;
+    if (status == QN_OK && QN_Compare(&x, &modulus_) >= 0) result = kRsaStatusInputData;
+    if (result == 0 && status == QN_OK) status = QN_CrtPrivate(&x, &p_, &q_, &dP_, &dQ_, &qInv_, &y, surrender);
+    if (result == 0) result = status == QN_OK ? WriteBlock(y, k_, out) : BignumStatusToMethodStatus(status);
+    QN_Release(&x);
+    QN_Release(&y);
+    return result;
+  }
+
+ private:
+  QN_BIGNUM p_{}, q_{}, dP_{}, dQ_{}, qInv_{};
+};
+
+template <class Method, class Key>
+RsaBlockMethod* Create(const void* keyForm, int* status) {
+  auto* method = QNew<Method>();
+  if (method == nullptr) {
+    *status = 128;
+    return nullptr;
+  }
+  *status = method->Load(*static_cast<const Key*>(keyForm));
+  if (*status != 0) {
+    QDelete(method);
+    return nullptr;
+  }
+  return method;
+}
+
+const RsaMethodOps kPublicOps{Create<PublicMethod, Q_RSA_PUBLIC_KEY>};
+const RsaMethodOps kPrivateOps{Create<PrivateMethod, Q_RSA_PRIVATE_CRT_KEY>};
+
+}  // namespace
+}  // namespace qk
+
+extern "C" {
+
+const Q_ALGORITHM_METHOD QM_RSAPublicEncrypt = {&qk::kTypeRSAPublic, 1, QK_RSAPublic, &qk::kPublicOps};
+const Q_ALGORITHM_METHOD QM_RSAPublicDecrypt = {&qk::kTypeRSAPublic, 0, QK_RSAPublic, &qk::kPublicOps};
+const Q_ALGORITHM_METHOD QM_RSAPrivateEncrypt = {&qk::kTypeRSAPrivate, 1, qk::KI_RSAComponents,
+                                                 &qk::kPrivateOps};
+const Q_ALGORITHM_METHOD QM_RSAPrivateDecrypt = {&qk::kTypeRSAPrivate, 0, qk::KI_RSAComponents,
+                                                 &qk::kPrivateOps};
+
+}  // extern "C"
