@@ -1,0 +1,221 @@
+// The certificate toolkit's public interface (the C_ operations).
+//
+// The toolkit reads and writes X.500 names, X.509 certificates and PKCS #10
+// certificate requests through opaque objects. Every object carries a type
+// tag, and every operation checks the tag of each handle it is given before
+// anything else.
+//
+// Conventions shared by every function below:
+// - The return value is 0 on success or one of the C_ERR_* codes. No exception
+//   crosses this interface.
+// - Pointers handed out by a get operation refer to storage owned by the
+//   object. They stay valid until the object is changed or destroyed; callers
+//   never free them.
+// - Input buffers are only read; what an object keeps of them is copied.
+// - Objects wipe every block they own with zeros before releasing it.
+// - Destroy operations take the handle's address, do nothing for a handle of
+//   another kind, and set the handle to null.
+#ifndef KVCATOOL_CERTKIT_CERTKIT_H
+#define KVCATOOL_CERTKIT_CERTKIT_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// ---------------------------------------------------------------------------
+// Status codes (1792 = 0x700 upward).
+
+#define C_ERR_ALLOC 1792                  // memory allocation failed
+#define C_ERR_BAD_ENCODING 1793           // encoding malformed or inconsistent; normalisation failed
+#define C_ERR_CANCEL 1794                 // stopped by the surrender callback
+#define C_ERR_BAD_ARGUMENT 1795           // bad argument at codec or key level; no data to set a name
+#define C_ERR_INDEX 1796                  // index out of range
+#define C_ERR_INPUT_DATA 1797             // no input data, or content that breaks the codec's rules
+#define C_ERR_TRUNCATED 1798              // input truncated
+#define C_ERR_NULL_OUTPUT 1799            // a required output pointer or record is null
+#define C_ERR_NOT_FOUND 1800              // item not found
+#define C_ERR_NO_SIG_ALG_ROW 1801         // no signature algorithm row accepts an AlgorithmIdentifier
+#define C_ERR_OVERFLOW 1802               // length overflow while encoding
+#define C_ERR_DER_TOO_LONG 1803           // crypto toolkit code 537, translated
+#define C_ERR_VALIDITY 1804               // not-after / not-before order
+#define C_ERR_VALUE_TAG 1805              // value tag not allowed for the attribute type
+#define C_ERR_ATTR_OID_MISSING 1806       // attribute type OID missing
+#define C_ERR_ATTR_OID_EMPTY 1807         // attribute type OID of length 0
+#define C_ERR_ATTR_NOT_IN_TABLE 1808      // attribute type not in the table, or attribute not present
+#define C_ERR_VALUE_CHARS 1809            // bad PrintableString character, odd BMPString octet count
+#define C_ERR_VALUE_LENGTH 1810           // value length outside the attribute type's rule
+#define C_ERR_ATTR_VALUE_INDEX 1811       // attribute value index out of range
+#define C_ERR_REQUEST_ATTRIBUTES 1812     // a request's attributes do not decode
+#define C_ERR_NOT_ATTRIBUTES_OBJ 1813     // handle is not an attributes object
+#define C_ERR_NOT_NAME_OBJ 1814           // handle is not a name object
+#define C_ERR_REQUEST_SUBJECT 1815        // a request's subject does not decode as a valid name
+#define C_ERR_SIGN 1816                   // signing failed in the crypto toolkit
+#define C_ERR_DIGEST 1817                 // digesting the to-be-signed part failed
+#define C_ERR_NOT_SIGNED 1818             // the object holds no signed encoding
+#define C_ERR_NO_KEY_FORM 1819            // no public key form applies to the key encoding
+#define C_ERR_NO_REQUEST_INFO 1820        // a request has no information part to give
+#define C_ERR_ISSUER 1821                 // issuer name missing or undecodable
+#define C_ERR_PRIVATE_KEY 1822            // private key missing or not usable
+#define C_ERR_PUBLIC_KEY 1823             // public key missing or its encoding refused
+#define C_ERR_NOTHING_TO_SIGN 1825        // no to-be-signed part, or no signed encoding
+#define C_ERR_SIG_ALGORITHM 1826          // signature algorithm not in the table
+#define C_ERR_NO_SIG_ALG_SOURCE 1827      // no signed encoding to take the algorithm from
+#define C_ERR_SUBJECT 1828                // subject name missing or undecodable
+#define C_ERR_REQUEST_SIGNATURE 1829      // the request's signature does not verify
+#define C_ERR_NULL_CERT_FIELDS 1830       // certificate fields record missing
+#define C_ERR_NOT_CERT_OBJ 1831           // handle is not a certificate object
+#define C_ERR_VERSION 1833                // version out of range or field not allowed by it
+#define C_ERR_EXTENSIONS 1834             // extensions cannot be encoded or decoded
+#define C_ERR_NULL_REQUEST_FIELDS 1835    // request fields record missing
+#define C_ERR_NOT_REQUEST_OBJ 1836        // handle is not a request object
+#define C_ERR_REQUEST_VERSION 1837        // request version is not 0
+#define C_ERR_CERT_SIGNATURE 1838         // the certificate's signature does not verify
+#define C_ERR_BAD_REQUEST 1839            // the request given to make a certificate cannot be read
+#define C_ERR_NOT_EXT_VALUE_LIST 1846     // handle is not an extension value list
+#define C_ERR_EXT_PRESENT 1847            // an extension with this OID is already present
+#define C_ERR_EXT_KIND 1848               // extension type not allowed in this kind of object
+#define C_ERR_NOT_EXTENSIONS_OBJ 1849     // handle is not an extensions object
+#define C_ERR_EXT_NOT_CRITICAL 1850       // type critical by default marked non-critical
+#define C_ERR_EXT_SINGLE_VALUE 1851       // single-valued extension would hold several values
+#define C_ERR_EXT_UNHANDLED_CRITICAL 1852 // critical extension that nothing handles
+#define C_ERR_EXT_VALUE_INDEX 1853        // extension value index out of range
+#define C_ERR_NOT_EXT_REGISTRY 1854       // handle is not an extension registry
+#define C_ERR_EXT_BUILTIN 1855            // a built-in extension type cannot be removed
+#define C_ERR_EXT_KIND_INVALID 1856       // extensions object kind invalid
+#define C_ERR_EXT_HANDLER_INCOMPLETE 1857 // extension handler lacks an operation
+#define C_ERR_EXT_HANDLER_FIXED 1858      // extension handler cannot be replaced
+#define C_ERR_EXT_CRITICALITY 1859        // criticality differs from a fixed criticality
+
+// ---------------------------------------------------------------------------
+// Object type tags. Each object carries its tag as the second field of its
+// common header.
+
+#define C_TAG_ATTRIBUTES_OBJ 1996
+#define C_TAG_NAME_OBJ 1998
+#define C_TAG_REQUEST_OBJ 1999
+#define C_TAG_CERT_OBJ 2000
+#define C_TAG_EXT_VALUE_LIST 2003
+#define C_TAG_EXTENSIONS_OBJ 2005
+#define C_TAG_EXT_REGISTRY 2006
+
+// ---------------------------------------------------------------------------
+// Basic types.
+
+// C_ITEM is a byte range: a pointer to bytes and their count.
+typedef struct C_ITEM {
+  const unsigned char* data;
+  uint32_t len;
+} C_ITEM;
+
+// C_BITSTRING is the value of a BIT STRING: |len| bytes of which the lowest
+// |unusedBits| (0 to 7) bits of the last byte are not part of the value.
+typedef struct C_BITSTRING {
+  const unsigned char* data;
+  uint32_t len;
+  uint32_t unusedBits;
+} C_BITSTRING;
+
+// Universal tag numbers of the string types that names use.
+#define C_TAG_PRINTABLE_STRING 19
+#define C_TAG_T61_STRING 20
+#define C_TAG_IA5_STRING 22
+#define C_TAG_BMP_STRING 30
+
+// ---------------------------------------------------------------------------
+// Name objects (type tag 1998).
+//
+// A name object holds one X.500 distinguished name: an ordered list of
+// attribute-value assertions (AVAs). Index 0 is the first AVA of the first
+// relative distinguished name (RDN); each AVA says whether it begins a new
+// RDN. The object keeps the DER encoding of the name and re-makes it on
+// demand after AVAs have been added.
+
+typedef struct C_NameObj* C_NAME_OBJ;
+
+// C_NAME_AVA describes one AVA as the name object holds it.
+typedef struct C_NAME_AVA {
+  // Content octets of the attribute type's OBJECT IDENTIFIER (never in dotted
+  // form). Points into the toolkit's attribute table or into the name's own
+  // copy; the AVA does not own it.
+  const unsigned char* typeOID;
+  uint32_t oidLen;
+  // Universal tag number of the value's string type (a primitive tag below
+  // 31: C_TAG_PRINTABLE_STRING, C_TAG_T61_STRING, ...).
+  uint32_t valueTag;
+  // The value's content octets, owned by the name. For C_TAG_BMP_STRING the
+  // block holds 2 * |valueLen| octets.
+  const unsigned char* value;
+  // Octets, or characters for C_TAG_BMP_STRING.
+  uint32_t valueLen;
+  // 1 when this AVA begins a new RDN, 0 when it joins the RDN of the AVA
+  // before it.
+  uint32_t newRDN;
+} C_NAME_AVA;
+
+// C_CreateNameObject stores a new, empty name object in |*name|. Returns
+// C_ERR_NULL_OUTPUT for a null |name|, C_ERR_ALLOC when memory runs out (then
+// nothing is left allocated and |*name| is null). The caller owns the object
+// and releases it with C_DestroyNameObject.
+int C_CreateNameObject(C_NAME_OBJ* name);
+
+// C_DestroyNameObject releases the name object in |*name| and everything it
+// owns, wiping every block, and sets |*name| to null. A null |name|, a null
+// handle or a handle of another kind is left alone.
+void C_DestroyNameObject(C_NAME_OBJ* name);
+
+// C_AddNameAVA validates one AVA against the attribute table, copies its
+// value and appends it at the end of |name|; |*index| (when |index| is not
+// null) receives its position. |typeOID| holds the content octets of the
+// attribute type's OBJECT IDENTIFIER. |valueLen| counts characters for
+// C_TAG_BMP_STRING (the value then holds 2 * |valueLen| octets) and octets
+// otherwise. |newRDN| is 1 to begin a new RDN, 0 to join the previous one.
+// Errors: C_ERR_NOT_NAME_OBJ; C_ERR_BAD_ARGUMENT for a null or empty OID, or
+// a null value with a non-zero length; C_ERR_VALUE_TAG, C_ERR_VALUE_LENGTH and
+// C_ERR_VALUE_CHARS for a value that breaks the attribute type's rules;
+// C_ERR_ALLOC. On failure the AVA list is unchanged (an attribute type outside
+// the table may stay in the name's list of copied OIDs).
+int C_AddNameAVA(C_NAME_OBJ name, const unsigned char* typeOID, uint32_t oidLen, uint32_t valueTag,
+                 const unsigned char* value, uint32_t valueLen, uint32_t newRDN, uint32_t* index);
+
+// C_GetNameAVACount stores the number of AVAs of |name| in |*count|.
+// Errors: C_ERR_NOT_NAME_OBJ, C_ERR_NULL_OUTPUT.
+int C_GetNameAVACount(C_NAME_OBJ name, uint32_t* count);
+
+// C_GetNameAVA stores the fields of AVA number |index| of |name|. The pointers
+// refer to the name's own storage and stay valid until the name changes or is
+// destroyed. Errors: C_ERR_NOT_NAME_OBJ; C_ERR_NULL_OUTPUT when any output
+// pointer is null; C_ERR_INDEX when |index| is not below the count.
+int C_GetNameAVA(C_NAME_OBJ name, uint32_t index, const unsigned char** typeOID, uint32_t* oidLen,
+                 uint32_t* valueTag, const unsigned char** value, uint32_t* valueLen, uint32_t* newRDN);
+
+// C_GetNameDER stores the DER encoding of |name| in |*der| and |*derLen|,
+// encoding it first when AVAs were added since the last encoding. The octets
+// belong to the name and stay valid until it changes or is destroyed. A name
+// without AVAs yields a null pointer and length 0 (and returns 0).
+// Errors: C_ERR_NOT_NAME_OBJ, C_ERR_NULL_OUTPUT, C_ERR_ALLOC, C_ERR_OVERFLOW.
+int C_GetNameDER(C_NAME_OBJ name, const unsigned char** der, uint32_t* derLen);
+
+// C_SetNameBER normalises the BER encoding |ber| to DER, decodes it and
+// replaces the AVAs and encoding of |name| with the result. On any failure
+// the name keeps its old AVAs and encoding. Errors: C_ERR_NOT_NAME_OBJ;
+// C_ERR_BAD_ARGUMENT for no data or length 0; C_ERR_BAD_ENCODING when the
+// input does not have the structure of a Name; C_ERR_INPUT_DATA for contents
+// that break the codec's rules; C_ERR_VALUE_TAG, C_ERR_VALUE_LENGTH,
+// C_ERR_VALUE_CHARS for an AVA that breaks the attribute table; C_ERR_ALLOC.
+int C_SetNameBER(C_NAME_OBJ name, const unsigned char* ber, uint32_t berLen);
+
+// C_ResetName removes every AVA and copied OID of |name|, wipes and releases
+// its encoding, and leaves it empty. Errors: C_ERR_NOT_NAME_OBJ.
+int C_ResetName(C_NAME_OBJ name);
+
+// ---------------------------------------------------------------------------
+// Certificate objects (type tag 2000), extensions objects (2005), extension
+// registries (2006) and certificate request objects (1999) follow here.
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

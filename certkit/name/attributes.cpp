@@ -1,0 +1,93 @@
+// The attribute table of names (X.520 attribute types, PKCS #9 e-mail
+// address) and the validation every AVA passes before a name accepts it.
+#include "certkit/name/name.h"
+
+#include "cryptokit/qmemory.h"
+
+namespace ck {
+
+namespace {
+
+// OBJECT IDENTIFIER content octets: 2.5.4.n is 55 04 n.
+const uint8_t kOidSerialNumber[] = {0x55, 0x04, 0x05};
+const uint8_t kOidCountry[] = {0x55, 0x04, 0x06};
+const uint8_t kOidState[] = {0x55, 0x04, 0x08};
+const uint8_t kOidLocality[] = {0x55, 0x04, 0x07};
+const uint8_t kOidOrganization[] = {0x55, 0x04, 0x0A};
+const uint8_t kOidOrgUnit[] = {0x55, 0x04, 0x0B};
+const uint8_t kOidCommonName[] = {0x55, 0x04, 0x03};
+const uint8_t kOidTitle[] = {0x55, 0x04, 0x0C};
+const uint8_t kOidStreet[] = {0x55, 0x04, 0x09};
+const uint8_t kOidPostalCode[] = {0x55, 0x04, 0x11};
+// 1.2.840.113549.1.9.1
+const uint8_t kOidEmail[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x01};
+
+constexpr uint8_t P = C_TAG_PRINTABLE_STRING;
+constexpr uint8_t T = C_TAG_T61_STRING;
+constexpr uint8_t I = C_TAG_IA5_STRING;
+constexpr uint8_t B = C_TAG_BMP_STRING;
+constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
+
+const AttributeRow kRows[] = {
+    {"serial number", kOidSerialNumber, 3, {P, 0, 0, 0}, 1, 64},
+    {"country", kOidCountry, 3, {P, 0, 0, 0}, 2, 2},
+    {"state or province", kOidState, 3, {P, T, 0, 0}, 1, 128},
+    {"locality", kOidLocality, 3, {P, T, 0, 0}, 1, 128},
+    {"organization", kOidOrganization, 3, {P, T, B, 0}, 1, 64},
+    {"organizational unit", kOidOrgUnit, 3, {P, T, B, 0}, 1, 64},
+    {"common name", kOidCommonName, 3, {P, T, B, 0}, 1, 64},
+    {"title", kOidTitle, 3, {P, T, 0, 0}, 1, 64},
+    {"street address", kOidStreet, 3, {P, T, 0, 0}, 1, 128},
+    {"postal code", kOidPostalCode, 3, {P, T, 0, 0}, 1, 40},
+    {"e-mail address", kOidEmail, 9, {I, 0, 0, 0}, 0, kNoLimit},
+};
+
+// PrintableString (X.680 41.4): letters, digits, space and ' ( ) + , - . / : = ?
+bool IsPrintableChar(uint8_t c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+  switch (c) {
+    case ' ': case '\'': case '(': case ')': case '+': case ',': case '-': case '.': case '/': case ':':
+    case '=': case '?':
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+const AttributeRow* AttributeTable(uint32_t* rowCount) {
+  *rowCount = sizeof(kRows) / sizeof(kRows[0]);
+  return kRows;
+}
+
+const AttributeRow* FindAttribute(const uint8_t* oid, uint32_t oidLen) {
+  for (const AttributeRow& row : kRows) {
+    if (row.oidLen == oidLen && QMem_Compare(row.oid, oid, oidLen) == 0) return &row;
+  }
+  return nullptr;
+}
+
+int ValidateAVA(const uint8_t* oid, uint32_t oidLen, uint32_t valueTag, const uint8_t* value, uint32_t valueLen,
+                const AttributeRow** row) {
+  *row = nullptr;
+  // A universal primitive tag below 31. Tag 0 is refused as well: a value
+  // with tag 0 and no content would be written as end-of-contents octets.
+  if (valueTag == 0 || valueTag >= 31 || (valueTag & kAsnConstructed) != 0) return C_ERR_VALUE_TAG;
+  const AttributeRow* found = FindAttribute(oid, oidLen);
+  if (found != nullptr) {
+    bool allowed = false;
+    for (uint8_t tag : found->tags) allowed = allowed || (tag != 0 && tag == valueTag);
+    if (!allowed) return C_ERR_VALUE_TAG;
+    if (valueLen < found->minLen || valueLen > found->maxLen) return C_ERR_VALUE_LENGTH;
+  }
+  if (valueTag == C_TAG_PRINTABLE_STRING) {
+    for (uint32_t i = 0; i < valueLen; ++i) {
+      if (!IsPrintableChar(value[i])) return C_ERR_VALUE_CHARS;
+    }
+  }
+  *row = found;
+  return 0;
+}
+
+}  // namespace ck
