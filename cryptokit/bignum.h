@@ -146,4 +146,45 @@ int QN_ModExp(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_BIGNUM*
 int QN_CrtPrivate(const QN_BIGNUM* x, const QN_BIGNUM* p, const QN_BIGNUM* q, const QN_BIGNUM* dP,
                   const QN_BIGNUM* dQ, const QN_BIGNUM* qInv, QN_BIGNUM* r, const Q_SURRENDER_CTX* surrender);
 
+// --- Prepared Montgomery contexts --------------------------------------
+
+// The per-modulus set-up of Montgomery exponentiation, made once and used for
+// any number of exponentiations: the modulus in the working limb form, the
+// Montgomery constant and R^2 mod m. The form is 64-bit limbs, or 52-bit
+// limbs for the vector kernels when the processor has them and the modulus
+// has 512, 1024 or 2048 bits (less a few). Holds the modulus, which may be
+// secret (a prime of a private key): released wiped.
+struct QN_MONT_CTX {
+  QN_BIGNUM modulus;  // a copy of the modulus
+  int32_t limbs;      // limbs of one value in the working form (0: empty)
+  int32_t limbs52;    // 52-bit limbs the vector kernel works on (0: 64-bit form)
+  uint64_t k;         // -m^-1 mod 2^64 (2^52 for the 52-bit form)
+  uint64_t* m;        // the modulus in the working form (in |block|)
+  uint64_t* rr;       // R^2 mod m in the working form (in |block|)
+  uint64_t* block;    // the one allocation behind |m| and |rr|
+};
+
+// QN_MontInit makes |ctx| an empty context (nothing to release).
+void QN_MontInit(QN_MONT_CTX* ctx);
+// QN_MontSet prepares |ctx| for the odd modulus |modulus| (263 when it is
+// even or 0; 256 on allocation failure). |ctx| must be empty or released.
+int QN_MontSet(const QN_BIGNUM* modulus, QN_MONT_CTX* ctx);
+// QN_MontRelease wipes and frees what |ctx| holds and empties it.
+void QN_MontRelease(QN_MONT_CTX* ctx);
+// QN_ModExpMont is QN_ModExp with a prepared modulus: same results, statuses
+// and surrender calls.
+int QN_ModExpMont(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_MONT_CTX* ctx, QN_BIGNUM* r,
+                  const Q_SURRENDER_CTX* surrender);
+// QN_CrtPrivateMont is QN_CrtPrivate with both primes prepared: |ctxP| for
+// p and |ctxQ| for q. Same results, statuses and surrender calls.
+int QN_CrtPrivateMont(const QN_BIGNUM* x, const QN_MONT_CTX* ctxP, const QN_MONT_CTX* ctxQ, const QN_BIGNUM* dP,
+                      const QN_BIGNUM* dQ, const QN_BIGNUM* qInv, QN_BIGNUM* r, const Q_SURRENDER_CTX* surrender);
+
+// QN_UseVectorKernels switches the radix-2^52 vector kernels on (the
+// default) or off for contexts prepared afterwards; for tests and
+// benchmarks. Without processor support they are never used.
+void QN_UseVectorKernels(int use);
+// QN_VectorKernelsAvailable returns 1 when the processor has them.
+int QN_VectorKernelsAvailable();
+
 #endif

@@ -26,6 +26,20 @@ void MontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* 
 // MontSqr is MontMul(r, a, a, ...) with the cheaper squaring.
 void MontSqr(uint64_t* r, const uint64_t* a, const uint64_t* m, uint64_t k, size_t n, uint64_t* scratch);
 
+// Almost-Montgomery multiplication in radix 2^52 (see qn_mont_ifma.cpp):
+// |a|, |b| and |m| hold 52-bit limbs, |a| and |m| zero-padded to a multiple
+// of 8 limbs; with R = 2^(52n) and m < R/4, inputs below 2m give
+// r = a*b/R mod m below 2m, in normalised limbs (|r| padded like |a|).
+// |r| may alias |a| or |b|. k0 = -m^-1 mod 2^52.
+typedef void (*Amm52Kernel)(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, uint64_t k0);
+// The kernel for |limbs52| limbs (10, 20 or 40), or null.
+Amm52Kernel Amm52For(size_t limbs52);
+// Whether this processor has the instructions the radix-2^52 kernels use.
+bool VectorKernelsAvailable();
+// Available and not switched off by QN_UseVectorKernels.
+bool VectorKernelsEnabled();
+void SetVectorKernelsWanted(bool wanted);
+
 }  // namespace qn
 
 #endif

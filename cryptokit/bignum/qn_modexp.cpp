@@ -1,9 +1,12 @@
 // Modular exponentiation by Montgomery multiplication with a fixed window,
 // and the Chinese-remainder private-key step.
 //
-// The numbers keep their 32-bit words; an exponentiation converts the
-// modulus, the base and the table entries to 64-bit limbs once, runs every
-// multiplication on limbs, and converts the result back.
+// The numbers keep their 32-bit words. A Montgomery context (QN_MONT_CTX)
+// holds the per-modulus set-up in a working limb form: 64-bit limbs for the
+// portable kernels, or 52-bit limbs for the vector kernels where the
+// processor has them. An exponentiation converts the base into that form
+// once, runs every multiplication on limbs, and converts the result back.
+// QN_ModExp makes a context for its one call; the RSA methods keep theirs.
 #include "cryptokit/bignum.h"
 #include "cryptokit/bignum/qn_internal.h"
 
@@ -94,31 +97,104 @@ void TableRelease(WindowTable* t) {
 
 uint64_t* Entry(const WindowTable* t, uint32_t index) { return t->entries + static_cast<size_t>(index) * t->limbs; }
 
-// Montgomery context of one exponentiation.
-struct Mont {
-  const uint64_t* m;
-  uint64_t k;
-  size_t n;
-  uint64_t* scratch;
+// The working form of one exponentiation: values in Montgomery form as
+// 64-bit limbs (fully reduced) or 52-bit limbs (below 2m), multiplied by the
+// matching kernel.
+struct Engine {
+  const QN_MONT_CTX* ctx;
+  size_t limbs;
+  qn::Amm52Kernel amm;  // null for the 64-bit form
+  uint64_t* scratch;    // 64-bit kernels' scratch, |limbs| limbs
+
+  void Mul(uint64_t* r, const uint64_t* a, const uint64_t* b) const {
+    if (amm != nullptr) {
+      amm(r, a, b, ctx->m, ctx->k);
+    } else {
+      qn::MontMul(r, a, b, ctx->m, ctx->k, limbs, scratch);
+    }
+  }
+  void Sqr(uint64_t* r, const uint64_t* a) const {
+    if (amm != nullptr) {
+      amm(r, a, a, ctx->m, ctx->k);
+    } else {
+      qn::MontSqr(r, a, ctx->m, ctx->k, limbs, scratch);
+    }
+  }
 };
 
 // Computes entry |v| when it is not there yet: as the product of two
 // computed entries whose indices add up to |v|, or, when there is no such
 // pair, from its top bit (a power of two, always present) and the rest,
 // computing the rest first.
-void EnsureEntry(WindowTable* t, uint32_t v, const Mont& ctx) {
+void EnsureEntry(WindowTable* t, uint32_t v, const Engine& e) {
   if (t->flags[v]) return;
   for (uint32_t i = 1; i <= v / 2; ++i) {
     if (t->flags[i] && t->flags[v - i]) {
-      qn::MontMul(Entry(t, v), Entry(t, i), Entry(t, v - i), ctx.m, ctx.k, ctx.n, ctx.scratch);
+      e.Mul(Entry(t, v), Entry(t, i), Entry(t, v - i));
       t->flags[v] = 1;
       return;
     }
   }
   uint32_t top = 1u << (31 - __builtin_clz(v));
-  EnsureEntry(t, v - top, ctx);
-  qn::MontMul(Entry(t, v), Entry(t, top), Entry(t, v - top), ctx.m, ctx.k, ctx.n, ctx.scratch);
+  EnsureEntry(t, v - top, e);
+  e.Mul(Entry(t, v), Entry(t, top), Entry(t, v - top));
   t->flags[v] = 1;
+}
+
+// Copies the value of |a| into |n| limbs of 52 bits, zero-padded.
+void ToLimbs52(const QN_BIGNUM* a, uint64_t* out, size_t n) {
+  const size_t words = static_cast<size_t>(Significant(a));
+  size_t next = 0;
+  unsigned __int128 pending = 0;
+  int held = 0;
+  for (size_t i = 0; i < n; ++i) {
+    while (held < 52 && next < words) {
+      pending |= static_cast<unsigned __int128>(a->words[next++]) << held;
+      held += 32;
+    }
+    out[i] = static_cast<uint64_t>(pending) & ((uint64_t{1} << 52) - 1);
+    pending >>= 52;
+    held = held > 52 ? held - 52 : 0;
+  }
+}
+
+// Sets |r| from |n| limbs of 52 bits.
+int FromLimbs52(const uint64_t* in, size_t n, QN_BIGNUM* r) {
+  const int32_t words = static_cast<int32_t>((52 * n + 31) / 32);
+  int status = QN_GrowDiscard(r, words);
+  if (status != QN_OK) return status;
+  unsigned __int128 pending = 0;
+  int held = 0;
+  int32_t w = 0;
+  for (size_t i = 0; i < n; ++i) {
+    pending |= static_cast<unsigned __int128>(in[i]) << held;
+    held += 52;
+    while (held >= 32) {
+      r->words[w++] = static_cast<uint32_t>(pending);
+      pending >>= 32;
+      held -= 32;
+    }
+  }
+  if (held > 0) r->words[w++] = static_cast<uint32_t>(pending);
+  r->length = w;
+  qn::Normalise(r);
+  return QN_OK;
+}
+
+void ToWorking(const QN_MONT_CTX* ctx, const QN_BIGNUM* a, uint64_t* out) {
+  if (ctx->limbs52 != 0) {
+    ToLimbs52(a, out, static_cast<size_t>(ctx->limbs));
+  } else {
+    ToLimbs(a, out, static_cast<size_t>(ctx->limbs));
+  }
+}
+
+// The 52-bit limb count the vector kernels use for a modulus of |n| 64-bit
+// limbs (they need m < 2^(52k) / 4), or 0.
+size_t VectorLimbsFor(size_t n) {
+  if (!qn::VectorKernelsEnabled()) return 0;
+  size_t k = n == 8 ? 10 : n == 16 ? 20 : n == 32 ? 40 : 0;
+  return k != 0 && qn::Amm52For(k) != nullptr ? k : 0;
 }
 
 // 64-bit Montgomery constant, lifted from the 32-bit one: -k32 is the
@@ -144,52 +220,94 @@ int QN_MontgomeryConstant(const QN_BIGNUM* m, uint32_t* k) {
   return QN_OK;
 }
 
-int QN_ModExp(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_BIGNUM* modulus, QN_BIGNUM* r,
-              const Q_SURRENDER_CTX* surrender) {
-  int answer = AskSurrender(surrender);
-  if (answer != 0) return answer;
+void QN_MontInit(QN_MONT_CTX* ctx) { *ctx = QN_MONT_CTX{}; }
+
+void QN_MontRelease(QN_MONT_CTX* ctx) {
+  QN_Release(&ctx->modulus);
+  QMem_SecureRelease(ctx->block);
+  *ctx = QN_MONT_CTX{};
+}
+
+int QN_MontSet(const QN_BIGNUM* modulus, QN_MONT_CTX* ctx) {
   uint32_t k32 = 0;
   int status = QN_MontgomeryConstant(modulus, &k32);
   if (status != QN_OK) return status;
-
   const size_t n = static_cast<size_t>(Significant(modulus) + 1) / 2;
+  const size_t limbs52 = VectorLimbsFor(n);
+  const size_t limbs = limbs52 != 0 ? (limbs52 + 7) / 8 * 8 : n;
+  QN_MONT_CTX made{};
+  made.limbs = static_cast<int32_t>(limbs);
+  made.limbs52 = static_cast<int32_t>(limbs52);
+  QN_BIGNUM rr{};
+  status = QN_Copy(modulus, &made.modulus);
+  // R^2 mod m, R = 2^(64n) or 2^(52k).
+  if (status == QN_OK) status = QN_SetBit(&rr, static_cast<int32_t>(limbs52 != 0 ? 104 * limbs52 : 128 * n));
+  if (status == QN_OK) status = QN_Modulo(&rr, modulus, &rr);
+  if (status == QN_OK) {
+    made.block = static_cast<uint64_t*>(QMem_Allocate(static_cast<uint32_t>(2 * limbs * 8)));
+    if (made.block == nullptr) status = QN_ERR_ALLOC;
+  }
+  if (status == QN_OK) {
+    made.m = made.block;
+    made.rr = made.block + limbs;
+    ToWorking(&made, modulus, made.m);
+    ToWorking(&made, &rr, made.rr);
+    uint64_t m0 = modulus->words[0] | (modulus->length > 1 ? static_cast<uint64_t>(modulus->words[1]) << 32 : 0);
+    made.k = Lift64(k32, m0);
+    if (limbs52 != 0) made.k &= (uint64_t{1} << 52) - 1;
+    *ctx = made;
+  } else {
+    QN_MontRelease(&made);
+  }
+  QN_Release(&rr);
+  return status;
+}
+
+namespace {
+
+// The exponentiation proper, after the first surrender call.
+int ModExpPrepared(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_MONT_CTX* mont, QN_BIGNUM* r,
+                   const Q_SURRENDER_CTX* surrender) {
+  if (mont->limbs == 0) return QN_ERR_MODULUS;
+  const size_t n = static_cast<size_t>(mont->limbs);
   int32_t bits = QN_BitLength(exponent);
   if (bits == 0) bits = 1;  // a cleared exponent is 0
   const int width = WindowWidth(bits);
 
-  // The base reduced, and R^2 mod m with R = 2^(64n) to enter Montgomery form.
-  QN_BIGNUM reduced{}, rr{};
+  // The base reduced (when it is not below the modulus already).
+  QN_BIGNUM reduced{};
+  const QN_BIGNUM* b = base;
   WindowTable table;
   uint64_t* work = nullptr;
-  status = QN_Modulo(base, modulus, &reduced);
-  if (status == QN_OK) status = QN_SetBit(&rr, static_cast<int32_t>(128 * n));
-  if (status == QN_OK) status = QN_Modulo(&rr, modulus, &rr);
+  int status = QN_OK;
+  int answer = 0;
+  if (QN_Compare(base, &mont->modulus) >= 0) {
+    status = QN_Modulo(base, &mont->modulus, &reduced);
+    b = &reduced;
+  }
   if (status == QN_OK) {
-    // modulus, accumulator, kernel scratch, R^2 / the constant 1
-    work = static_cast<uint64_t*>(QMem_Allocate(static_cast<uint32_t>(4 * n * 8)));
+    // accumulator, the constant 1, kernel scratch
+    work = static_cast<uint64_t*>(QMem_Allocate(static_cast<uint32_t>(3 * n * 8)));
     if (work == nullptr) status = QN_ERR_ALLOC;
   }
   if (status == QN_OK) status = TableInit(&table, width, n);
   if (status == QN_OK) {
-    uint64_t* mod = work;
-    uint64_t* acc = work + n;
-    uint64_t* scratch = work + 2 * n;
-    uint64_t* aux = work + 3 * n;
-    ToLimbs(modulus, mod, n);
-    const Mont ctx{mod, Lift64(k32, mod[0]), n, scratch};
+    uint64_t* acc = work;
+    uint64_t* one = work + n;
+    const Engine e{mont, n, mont->limbs52 != 0 ? qn::Amm52For(static_cast<size_t>(mont->limbs52)) : nullptr,
+                   work + 2 * n};
 
     // Entry 0 = R mod m (1 in Montgomery form), entry 1 = base * R mod m,
     // then the powers of two by repeated squaring.
-    ToLimbs(&rr, aux, n);
-    QMem_Fill(acc, 0, static_cast<uint32_t>(n * 8));
-    acc[0] = 1;
-    qn::MontMul(Entry(&table, 0), aux, acc, mod, ctx.k, n, scratch);
-    ToLimbs(&reduced, Entry(&table, 1), n);
-    qn::MontMul(Entry(&table, 1), Entry(&table, 1), aux, mod, ctx.k, n, scratch);
+    QMem_Fill(one, 0, static_cast<uint32_t>(n * 8));
+    one[0] = 1;
+    e.Mul(Entry(&table, 0), mont->rr, one);
+    ToWorking(mont, b, Entry(&table, 1));
+    e.Mul(Entry(&table, 1), Entry(&table, 1), mont->rr);
     table.flags[0] = table.flags[1] = 1;
-    for (uint32_t e = 2; e < table.size; e *= 2) {
-      qn::MontSqr(Entry(&table, e), Entry(&table, e / 2), mod, ctx.k, n, scratch);
-      table.flags[e] = 1;
+    for (uint32_t v = 2; v < table.size; v *= 2) {
+      e.Sqr(Entry(&table, v), Entry(&table, v / 2));
+      table.flags[v] = 1;
     }
 
     // Windows from the top; the first one seeds the accumulator and only
@@ -198,7 +316,7 @@ int QN_ModExp(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_BIGNUM*
     int32_t take = remaining < width ? remaining : width;
     remaining -= take;
     uint32_t v = ExponentBits(exponent, remaining, take);
-    EnsureEntry(&table, v, ctx);
+    EnsureEntry(&table, v, e);
     QMem_Copy(acc, Entry(&table, v), static_cast<uint32_t>(n * 8));
     while (remaining > 0) {
       answer = AskSurrender(surrender);
@@ -209,26 +327,81 @@ int QN_ModExp(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_BIGNUM*
       take = remaining < width ? remaining : width;
       remaining -= take;
       v = ExponentBits(exponent, remaining, take);
-      for (int32_t i = 0; i < take; ++i) qn::MontSqr(acc, acc, mod, ctx.k, n, scratch);
+      for (int32_t i = 0; i < take; ++i) e.Sqr(acc, acc);
       if (v != 0) {
-        EnsureEntry(&table, v, ctx);
-        qn::MontMul(acc, acc, Entry(&table, v), mod, ctx.k, n, scratch);
+        EnsureEntry(&table, v, e);
+        e.Mul(acc, acc, Entry(&table, v));
       }
     }
     if (status == QN_OK) {
-      // Leave Montgomery form: multiply by 1.
-      QMem_Fill(aux, 0, static_cast<uint32_t>(n * 8));
-      aux[0] = 1;
-      qn::MontMul(acc, acc, aux, mod, ctx.k, n, scratch);
-      status = FromLimbs(acc, n, r);
+      // Leave Montgomery form: multiply by 1. The 52-bit form ends at most
+      // at m, which is 0.
+      e.Mul(acc, acc, one);
+      if (mont->limbs52 != 0) {
+        status = FromLimbs52(acc, n, r);
+        if (status == QN_OK && QN_Compare(r, &mont->modulus) >= 0) status = QN_Subtract(r, &mont->modulus, r);
+      } else {
+        status = FromLimbs(acc, n, r);
+      }
     }
   }
   TableRelease(&table);
   QMem_SecureRelease(work);
   QN_Release(&reduced);
-  QN_Release(&rr);
   return status;
 }
+
+}  // namespace
+
+int QN_ModExpMont(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_MONT_CTX* ctx, QN_BIGNUM* r,
+                  const Q_SURRENDER_CTX* surrender) {
+  int answer = AskSurrender(surrender);
+  if (answer != 0) return answer;
+  return ModExpPrepared(base, exponent, ctx, r, surrender);
+}
+
+int QN_ModExp(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_BIGNUM* modulus, QN_BIGNUM* r,
+              const Q_SURRENDER_CTX* surrender) {
+  int answer = AskSurrender(surrender);
+  if (answer != 0) return answer;
+  QN_MONT_CTX ctx{};
+  int status = QN_MontSet(modulus, &ctx);
+  if (status == QN_OK) status = ModExpPrepared(base, exponent, &ctx, r, surrender);
+  QN_MontRelease(&ctx);
+  return status;
+}
+
+int QN_CrtPrivateMont(const QN_BIGNUM* x, const QN_MONT_CTX* ctxP, const QN_MONT_CTX* ctxQ, const QN_BIGNUM* dP,
+                      const QN_BIGNUM* dQ, const QN_BIGNUM* qInv, QN_BIGNUM* r, const Q_SURRENDER_CTX* surrender) {
+  int answer = AskSurrender(surrender);
+  if (answer != 0) return answer;
+  const QN_BIGNUM* p = &ctxP->modulus;
+  const QN_BIGNUM* q = &ctxQ->modulus;
+  QN_BIGNUM t{}, m1{}, m2{}, h{};
+  // m1 = (x mod p)^dP mod p, m2 = (x mod q)^dQ mod q
+  int status = QN_Modulo(x, p, &t);
+  if (status == QN_OK) status = QN_ModExpMont(&t, dP, ctxP, &m1, surrender);
+  if (status == QN_OK) status = QN_Modulo(x, q, &t);
+  if (status == QN_OK) status = QN_ModExpMont(&t, dQ, ctxQ, &m2, surrender);
+  // h = (m1 - m2) * qInv mod p; r = m2 + h * q
+  if (status == QN_OK) status = QN_ModSubtract(&m1, &m2, p, &h);
+  if (status == QN_OK) {
+    answer = AskSurrender(surrender);
+    if (answer != 0) status = answer;
+  }
+  if (status == QN_OK) status = QN_ModMultiply(&h, qInv, p, &h);
+  if (status == QN_OK) status = QN_Multiply(&h, q, &h);
+  if (status == QN_OK) status = QN_Add(&m2, &h, r);
+  QN_Release(&t);
+  QN_Release(&m1);
+  QN_Release(&m2);
+  QN_Release(&h);
+  return status;
+}
+
+void QN_UseVectorKernels(int use) { qn::SetVectorKernelsWanted(use != 0); }
+
+int QN_VectorKernelsAvailable() { return qn::VectorKernelsAvailable() ? 1 : 0; }
 
 int QN_CrtPrivate(const QN_BIGNUM* x, const QN_BIGNUM* p, const QN_BIGNUM* q, const QN_BIGNUM* dP,
                   const QN_BIGNUM* dQ, const QN_BIGNUM* qInv, QN_BIGNUM* r, const Q_SURRENDER_CTX* surrender) {

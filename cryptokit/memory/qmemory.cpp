@@ -55,8 +55,10 @@ int QMem_Compare(const void* a, const void* b, uint32_t n) {
 
 void QMem_Wipe(void* p, size_t n) {
   if (p == nullptr || n == 0) return;
-  volatile unsigned char* v = static_cast<volatile unsigned char*>(p);
-  while (n-- != 0) *v++ = 0;
+  std::memset(p, 0, n);
+  // The block is about to be freed or reused: tell the compiler the zeros
+  // may be read, so the store is not dropped as dead.
+  __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
 void* QMem_Allocate(uint32_t n) {

@@ -72,6 +72,14 @@ class BlockMethodBase : public RsaBlockMethod {
   uint32_t filled_ = 0;
 };
 
+// Prepares the Montgomery context of |modulus| for the method's blocks. An
+// even modulus leaves it empty: the blocks then go through the unprepared
+// operations, which report it as they always have.
+int Prepare(const QN_BIGNUM& modulus, QN_MONT_CTX* ctx) {
+  int status = QN_MontSet(&modulus, ctx);
+  return status == QN_ERR_MODULUS ? 0 : BignumStatusToMethodStatus(status);
+}
+
 int WriteBlock(const QN_BIGNUM& y, uint32_t k, unsigned char* out) {
   uint32_t written = 0;
   return BignumStatusToMethodStatus(QN_ToFixedBytes(&y, k, k, &written, out));
@@ -79,10 +87,14 @@ int WriteBlock(const QN_BIGNUM& y, uint32_t k, unsigned char* out) {
 
 class PublicMethod final : public BlockMethodBase {
  public:
-  ~PublicMethod() override { QN_Release(&exponent_); }
+  ~PublicMethod() override {
+    QN_Release(&exponent_);
+    QN_MontRelease(&mont_);
+  }
   int Load(const Q_RSA_PUBLIC_KEY& key) {
     int status = SetModulus(key.modulus);
-    return status != 0 ? status : FromItem(key.exponent, &exponent_);
+    if (status == 0) status = FromItem(key.exponent, &exponent_);
+    return status != 0 ? status : Prepare(modulus_, &mont_);
   }
 
  protected:
@@ -90,7 +102,10 @@ class PublicMethod final : public BlockMethodBase {
   int Transform(const unsigned char* block, unsigned char* out, Q_SURRENDER_CTX* surrender) override {
     QN_BIGNUM x{}, y{};
     int status = QN_FromBytes(block, k_, &x);
-    if (status == QN_OK) status = QN_ModExp(&x, &exponent_, &modulus_, &y, surrender);
+    if (status == QN_OK) {
+      status = mont_.limbs != 0 ? QN_ModExpMont(&x, &exponent_, &mont_, &y, surrender)
+                                : QN_ModExp(&x, &exponent_, &modulus_, &y, surrender);
+    }
     int result = status == QN_OK ? WriteBlock(y, k_, out) : BignumStatusToMethodStatus(status);
     QN_Release(&x);
     QN_Release(&y);
@@ -99,12 +114,15 @@ class PublicMethod final : public BlockMethodBase {
 
  private:
   QN_BIGNUM exponent_{};
+  QN_MONT_CTX mont_{};
 };
 
 class PrivateMethod final : public BlockMethodBase {
  public:
   ~PrivateMethod() override {
     for (QN_BIGNUM* b : {&p_, &q_, &dP_, &dQ_, &qInv_}) QN_Release(b);
+    QN_MontRelease(&montP_);
+    QN_MontRelease(&montQ_);
   }
   int Load(const Q_RSA_PRIVATE_CRT_KEY& key) {
     int status = SetModulus(key.modulus);
@@ -113,6 +131,8 @@ class PrivateMethod final : public BlockMethodBase {
     if (status == 0) status = FromItem(key.primeExponent[0], &dP_);
     if (status == 0) status = FromItem(key.primeExponent[1], &dQ_);
     if (status == 0) status = FromItem(key.coefficient, &qInv_);
+    if (status == 0) status = Prepare(p_, &montP_);
+    if (status == 0) status = Prepare(q_, &montQ_);
     return status;
   }
 
@@ -123,7 +143,11 @@ class PrivateMethod final : public BlockMethodBase {
     int status = QN_FromBytes(block, k_, &x);
     int result = 0;
     if (status == QN_OK && QN_Compare(&x, &modulus_) >= 0) result = kRsaStatusInputData;
-    if (result == 0 && status == QN_OK) status = QN_CrtPrivate(&x, &p_, &q_, &dP_, &dQ_, &qInv_, &y, surrender);
+    if (result == 0 && status == QN_OK) {
+      status = montP_.limbs != 0 && montQ_.limbs != 0
+                   ? QN_CrtPrivateMont(&x, &montP_, &montQ_, &dP_, &dQ_, &qInv_, &y, surrender)
+                   : QN_CrtPrivate(&x, &p_, &q_, &dP_, &dQ_, &qInv_, &y, surrender);
+    }
     if (result == 0) result = status == QN_OK ? WriteBlock(y, k_, out) : BignumStatusToMethodStatus(status);
     QN_Release(&x);
     QN_Release(&y);
@@ -132,6 +156,7 @@ class PrivateMethod final : public BlockMethodBase {
 
  private:
   QN_BIGNUM p_{}, q_{}, dP_{}, dQ_{}, qInv_{};
+  QN_MONT_CTX montP_{}, montQ_{};
 };
 
 template <class Method, class Key>
