@@ -1,0 +1,57 @@
+// The root and server certificate commands of the main dialog.
+#ifndef KVCATOOL_APP_CERT_COMMANDS_H
+#define KVCATOOL_APP_CERT_COMMANDS_H
+
+#include <memory>
+#include <string>
+
+#include "app/cert_contents.h"
+#include "app/main_dialog.h"
+#include "services/kvservices.h"
+
+namespace kvapp {
+
+// A zeroed name record holding |country|, |organization| and |commonName|,
+// each cut to what its array holds with the terminator (2, 511, 511).
+CertNameFields MakeCertNameFields(const std::string& country, const std::string& organization,
+                                  const std::string& commonName);
+
+class CertCommands : public MainCommands {
+ public:
+  explicit CertCommands(MainDialog& mainDialog);
+
+  // Buttons.
+  void NewRootCertificateAndKeys() override;
+  void SelectRootCertificate() override;
+  void ViewRootCertificate() override;
+  void NewServerCertificateAndKeys() override;
+  void CreateServerCertificate() override;
+  void ViewCertificate() override;
+  void VerifyCertificate() override;
+
+  // Routines.
+  int SelectRoot(const std::string& certPath) override;
+  int CreateRootCertAndKeys(CertNameFields fields, const std::string& certPath, const std::string& keyPath,
+                            const std::string& password);
+  int VerifyCertFile(const std::string& certPath, const std::string& rootCertPath, int& valid);
+  int CreateServerCertAndKeys(CertNameFields subject, const std::string& certPath, const std::string& keyPath,
+                              const std::string& keyPassword, const std::string& rootCertPath,
+                              const std::string& rootKeyPath, const std::string& rootPassword);
+  int IssueCertForKeyFile(CertNameFields subject, const std::string& keyPassword, const std::string& keyPath,
+                          const std::string& certPath, const std::string& rootCertPath, const std::string& rootKeyPath,
+                          const std::string& rootPassword);
+  int ReadCertNameFields(const std::string& certPath, CertNameFields& fields);
+  // Shows the contents of |certPath|, or message 2032.
+  void ViewCertificateFile(const std::string& certPath);
+
+ private:
+  MainDialog& main_;
+  AppContext& context_;
+};
+
+// The factory CertUtilityApp takes.
+std::unique_ptr<MainCommands> MakeCertCommands(MainDialog& mainDialog);
+
+}  // namespace kvapp
+
+#endif

@@ -1,0 +1,84 @@
+#include "app/cert_contents.h"
+
+#include <cstring>
+
+#include "app/cert_names.h"
+#include "certkit/certkit.h"
+#include "services/kvservices.h"
+
+namespace kvapp {
+namespace {
+
+// The serial number buffer: the content bytes and a terminating zero.
+constexpr int kSerialBufferSize = 80;
+
+void WipeAndFree(unsigned char* encoding, int length) {
+  if (encoding == nullptr) return;
+  volatile unsigned char* p = encoding;
+  for (int i = 0; i < length; ++i) p[i] = 0;
+  vKVCertFreeCert(encoding);
+}
+
+}  // namespace
+
+int ReadCertContents(AppContext& context, const std::string& certPath, CertContentsFields& fields) {
+  int length = 0;
+  unsigned char* encoding = nullptr;
+  int rc = errKVCertReadFromFile(certPath.c_str(), &length, &encoding);
+  if (rc != 0) {
+    // A short read may still hand out a buffer; it is released here.
+    WipeAndFree(encoding, length > 0 ? length : 0);
+    context.Error("Internal error reading certificate.\n");
+    return rc;
+  }
+  C_CERT_OBJ certificate = nullptr;
+  if (C_CreateCertObject(&certificate, nullptr) != 0 || length <= 0 ||
+      C_SetCertBER(certificate, encoding, static_cast<uint32_t>(length)) != 0) {
+    C_DestroyCertObject(&certificate);
+    WipeAndFree(encoding, length);
+    context.Error("Invalid Certificate Format.....! \n\n");
+    return -1;
+  }
+  if (certificate == nullptr) {
+    WipeAndFree(encoding, length);
+    context.Error("Certificate Object is empty");
+    return -1;
+  }
+  C_CERT_FIELDS record;
+  std::memset(&record, 0, sizeof record);
+  rc = C_GetCertFields(certificate, &record);
+  if (rc != 0) {
+    C_DestroyCertObject(&certificate);
+    WipeAndFree(encoding, length);
+    context.Error("Invalid Certificate Format.....! \n\n");
+    return rc;
+  }
+  fields.version = VersionText(record.version);
+
+  unsigned char serial[kSerialBufferSize];
+  int serialLength = kSerialBufferSize;
+  rc = errKVCertX509GetSerialNumber(length, encoding, &serialLength, serial);
+  if (rc != 0) {
+    C_DestroyCertObject(&certificate);
+    WipeAndFree(encoding, length);
+    context.Error("Internal error getting serial number.\n");
+    return rc;
+  }
+  // The buffer as text: up to its first zero byte, never past its end.
+  size_t serialChars = 0;
+  while (serialChars < static_cast<size_t>(kSerialBufferSize) && serial[serialChars] != 0) ++serialChars;
+  fields.serialNumber.assign(reinterpret_cast<const char*>(serial), serialChars);
+
+  fields.subject.clear();
+  fields.issuer.clear();
+  FormatCertName(context.ui, record.subject, fields.subject);
+  FormatCertName(context.ui, record.issuer, fields.issuer);
+  fields.startDate = DateText(record.notBefore);
+  fields.endDate = DateText(record.notAfter);
+
+  C_DestroyCertObject(&certificate);
+  WipeAndFree(encoding, length);
+  return 0;
+}
+
+}  // namespace kvapp

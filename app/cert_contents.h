@@ -1,0 +1,38 @@
+// The contents of a certificate file as six lines of text, and the dialog
+// fields that show them.
+#ifndef KVCATOOL_APP_CERT_CONTENTS_H
+#define KVCATOOL_APP_CERT_CONTENTS_H
+
+#include <cstdint>
+#include <string>
+
+#include "app/context.h"
+
+namespace kvapp {
+
+// The fields of the certificate contents dialog ("Certificate Contents").
+struct CertContentsFields {
+  std::string issuer;        // 2053 "Issuer:"
+  std::string serialNumber;  // 2056 "Serial Number:"
+  std::string subject;       // 2052 "Subject:"
+  std::string version;       // 2055 "Version:"
+  std::string endDate;       // 2057 "End Date:"
+  std::string startDate;     // 2054 "Start Date:"
+};
+
+// "X.509 v1", "X.509 v2", "X.509 v3" for version numbers 0 to 2, else "unknown".
+std::string VersionText(uint32_t version);
+
+// |seconds| since 1970 in local time, in the form "Wed Jan 02 02:03:55 1980".
+// Times after 2038 are rendered too (the platform's time is 64 bits wide).
+std::string DateText(uint32_t seconds);
+
+#ifdef KVAPP_CERT_COMMANDS
+// Reads the certificate file |certPath| into |fields|. 0 on success; on
+// failure an error box has been shown and the result is nonzero.
+int ReadCertContents(AppContext& context, const std::string& certPath, CertContentsFields& fields);
+#endif
+
+}  // namespace kvapp
+
+#endif

@@ -1,0 +1,38 @@
+// Texts of the contents display that need nothing from the toolkits.
+#include <cstdio>
+#include <ctime>
+
+#include "app/cert_contents.h"
+
+namespace kvapp {
+
+std::string VersionText(uint32_t version) {
+  switch (version) {
+    case 0:
+      return "X.509 v1";
+    case 1:
+      return "X.509 v2";
+    case 2:
+      return "X.509 v3";
+    default:
+      return "unknown";
+  }
+}
+
+std::string DateText(uint32_t seconds) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const time_t t = static_cast<time_t>(seconds);
+  struct tm local;
+  if (localtime_r(&t, &local) == nullptr || local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 ||
+      local.tm_mon > 11) {
+    return {};
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %d", kDays[local.tm_wday], kMonths[local.tm_mon],
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
+  return text;
+}
+
+}  // namespace kvapp

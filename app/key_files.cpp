@@ -1,0 +1,91 @@
+#include "app/key_files.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "services/kvservices.h"
+
+namespace kvapp {
+namespace {
+
+// Password buffers of the commands hold 24 bytes.
+constexpr size_t kPasswordBufferSize = 24;
+
+void Wipe(void* p, size_t n) {
+  volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
+  for (size_t i = 0; i < n; ++i) b[i] = 0;
+}
+
+// |password| in a zero-filled 24-byte buffer, cut to 23 characters so that
+// the terminator always fits.
+void CopyPassword(const std::string& password, char (&buffer)[kPasswordBufferSize]) {
+  std::memset(buffer, 0, sizeof buffer);
+  std::memcpy(buffer, password.data(), std::min(password.size(), sizeof buffer - 1));
+}
+
+}  // namespace
+
+int GenerateKeyFile(AppContext& context, int modulusBytes, unsigned char* publicKey, int* publicLength,
+                    unsigned char* privateKey, int* privateLength, const std::string& keyPath,
+                    const std::string& password) {
+  if (errKVKeyGen(modulusBytes, publicKey, publicLength, privateKey, privateLength) != 0) {
+    context.Error(2003);
+    return -1;
+  }
+  // Encryption adds up to 8 bytes of padding; the result must fit the buffer.
+  if (*privateLength < 0 || *privateLength > kKeyBufferSize - 8) {
+    context.Error(2003);
+    return -1;
+  }
+  unsigned char encrypted[kKeyBufferSize];
+  int encryptedLength = kKeyBufferSize;
+  char passwordCopy[kPasswordBufferSize];
+  CopyPassword(password, passwordCopy);
+  int rc = errKVPKCS5PBEncDnc(privateLength, privateKey, &encryptedLength, encrypted,
+                              static_cast<int>(std::strlen(passwordCopy)),
+                              reinterpret_cast<const unsigned char*>(passwordCopy), KV_PBE_ENCRYPT);
+  Wipe(passwordCopy, sizeof passwordCopy);
+  if (rc == 0) {
+    rc = errKVKeyFileAddPrivateKeyToEnd(keyPath.c_str(), encrypted, encryptedLength);
+    if (rc == 0) rc = errKVKeyFileAddPublicKeyToEnd(keyPath.c_str(), publicKey, *publicLength);
+    if (rc != 0) context.Error(FormatText(LoadString(2004), keyPath));
+  }
+  Wipe(encrypted, sizeof encrypted);
+  return rc;
+}
+
+int CheckRootKeyPassword(AppContext& context, const std::string& keyPath, const std::string& password) {
+  if (!context.FileExists(keyPath)) {
+    context.Error(FormatText("Certificate File <%s> Does not Exist \n\n", keyPath));
+    return -1;
+  }
+  char passwordCopy[kPasswordBufferSize];
+  CopyPassword(password, passwordCopy);
+  unsigned char key[kKeyBufferSize];
+  int keyLength = kKeyBufferSize;
+  int rc = errKVKeyFileGetPrivateKeyEx(keyPath.c_str(), key, &keyLength, passwordCopy);
+  Wipe(key, sizeof key);
+  Wipe(passwordCopy, sizeof passwordCopy);
+  return rc;
+}
+
+int CreateServerKeyFile(AppContext& context, const std::string& keyPath, const std::string& keyPassword) {
+  if (context.FileExists(keyPath)) {
+    context.Error(FormatText("Key File <%s> already exists \n\n", keyPath));
+    return -1;
+  }
+  unsigned char publicKey[kKeyBufferSize];
+  unsigned char privateKey[kKeyBufferSize];
+  int publicLength = kKeyBufferSize;
+  int privateLength = kKeyBufferSize;
+  int rc = GenerateKeyFile(context, 128, publicKey, &publicLength, privateKey, &privateLength, keyPath, keyPassword);
+  Wipe(publicKey, sizeof publicKey);
+  Wipe(privateKey, sizeof privateKey);
+  if (rc != 0) {
+    context.Error("Failed to Create General RSA Key Pair: exiting\n");
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace kvapp

@@ -1,0 +1,35 @@
+// Key files of the commands: making a new key pair into a key file, and
+// testing a password against a key file.
+#ifndef KVCATOOL_APP_KEY_FILES_H
+#define KVCATOOL_APP_KEY_FILES_H
+
+#include <string>
+
+#include "app/context.h"
+
+namespace kvapp {
+
+// Size of every key buffer the commands hold.
+constexpr int kKeyBufferSize = 4096;
+
+// Generates a key pair with a modulus of |modulusBytes| bytes: the public and
+// private key encodings go to |publicKey| and |privateKey| (capacities in
+// |*publicLength| / |*privateLength|, lengths out), and the key file |keyPath|
+// receives the private key encrypted under |password|, then the public key.
+// Returns 0, -1 (key generation failed, message 2003) or the failing
+// service's code (message 2004 for a write failure). The caller wipes the
+// key buffers.
+int GenerateKeyFile(AppContext& context, int modulusBytes, unsigned char* publicKey, int* publicLength,
+                    unsigned char* privateKey, int* privateLength, const std::string& keyPath,
+                    const std::string& password);
+
+// 0 when |password| decrypts the private key of the key file |keyPath|;
+// -1 (reported) when the file does not exist; otherwise the service's code.
+int CheckRootKeyPassword(AppContext& context, const std::string& keyPath, const std::string& password);
+
+// A new 1024-bit key file |keyPath| under |keyPassword|. 0 or -1 (reported).
+int CreateServerKeyFile(AppContext& context, const std::string& keyPath, const std::string& keyPassword);
+
+}  // namespace kvapp
+
+#endif

@@ -1,0 +1,294 @@
+#include "app/main_dialog.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace kvapp {
+namespace {
+
+// Items of the filter combo, in this order.
+const char* const kFilterItems[] = {
+    "Certificate files (*.crt)",
+    "Key files (*.key)",
+    "Certificate and Key files (*.crt;*.key)",
+    "All files (*.*)",
+};
+
+// Controls of the main dialog that carry help topics.
+const std::vector<int> kMainControls = {kIdRootCertField, kIdDirectoryCombo, kIdBrowse,    kIdFilterCombo,
+                                        kIdFileList,      kIdCloseOrEnter,   kIdNewRoot,   kIdSelectRoot,
+                                        kIdViewRoot,      kIdNewServer,      kIdCreateServerCert, kIdViewCert,
+                                        kIdVerifyCert,    kIdHelpButton};
+
+// A registry value is read into a 260-byte buffer: longer values do not fit.
+constexpr size_t kMaxRememberedPath = 259;
+
+// The list box sorts without regard to case.
+bool ListOrder(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    int ca = std::tolower(static_cast<unsigned char>(a[i]));
+    int cb = std::tolower(static_cast<unsigned char>(b[i]));
+    if (ca != cb) return ca < cb;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+}  // namespace
+
+std::string AboutProductLine() { return std::string(LoadString(102)) + " " + "4.4 [020]"; }
+
+std::vector<std::pair<uint32_t, uint32_t>> ContextMenuHelpTable(const std::vector<int>& controlIds) {
+  constexpr size_t kMaxPairs = 32;  // the end pair included
+  std::vector<std::pair<uint32_t, uint32_t>> table;
+  for (int id : controlIds) {
+    if (table.size() + 1 >= kMaxPairs) break;
+    table.emplace_back(static_cast<uint32_t>(id), kControlHelpBase + static_cast<uint32_t>(id));
+  }
+  table.emplace_back(0, 0);
+  return table;
+}
+
+MainDialog::MainDialog(AppContext& context) : context_(context) {
+  currentDirectory = context_.files.WorkingDirectory();
+  rootCertPath = LoadString(2001);
+  for (const char* item : kFilterItems) controls_.filterItems.emplace_back(item);
+  for (int id : {kIdViewRoot, kIdNewServer, kIdCreateServerCert, kIdViewCert, kIdVerifyCert}) {
+    controls_.enabled[id] = false;
+  }
+  for (int id : {kIdNewRoot, kIdSelectRoot, kIdBrowse, kIdCloseOrEnter, kIdHelpButton}) controls_.enabled[id] = true;
+}
+
+MainDialog::~MainDialog() { WipeString(rootKeyPassword); }
+
+bool MainDialog::IsEnabled(int controlId) const {
+  auto it = controls_.enabled.find(controlId);
+  return it != controls_.enabled.end() && it->second;
+}
+
+void MainDialog::UpdateData(bool readControls) {
+  if (readControls) {
+    currentDirectory = controls_.directoryText;
+    int sel = controls_.filterSelection;
+    filesFilter = (sel >= 0 && static_cast<size_t>(sel) < controls_.filterItems.size())
+                      ? controls_.filterItems[static_cast<size_t>(sel)]
+                      : std::string();
+    rootCertPath = controls_.rootCertText;
+  } else {
+    controls_.directoryText = currentDirectory;
+    if (!filesFilter.empty()) {
+      for (size_t i = 0; i < controls_.filterItems.size(); ++i) {
+        if (controls_.filterItems[i] == filesFilter) controls_.filterSelection = static_cast<int>(i);
+      }
+    }
+    controls_.rootCertText = rootCertPath;
+  }
+}
+
+void MainDialog::OnInitDialog() {
+  UpdateData(false);
+  controls_.directoryItems.insert(controls_.directoryItems.begin(), currentDirectory);
+  controls_.filterSelection = 0;
+  FillFileList();
+  UpdateCommandButtons();
+  restorePending_ = true;
+}
+
+void MainDialog::RunPostedMessages() {
+  if (!restorePending_) return;
+  restorePending_ = false;
+  RestoreRootSetting();
+}
+
+void MainDialog::OnCommand(int controlId) {
+  if (ended_) return;
+  // A disabled button cannot be pressed.
+  if (controls_.enabled.count(controlId) != 0 && !IsEnabled(controlId)) return;
+  switch (controlId) {
+    case kIdNewRoot:
+      if (commands_ != nullptr) commands_->NewRootCertificateAndKeys();
+      break;
+    case kIdSelectRoot:
+      if (commands_ != nullptr) commands_->SelectRootCertificate();
+      break;
+    case kIdViewRoot:
+      if (commands_ != nullptr) commands_->ViewRootCertificate();
+      break;
+    case kIdNewServer:
+      if (commands_ != nullptr) commands_->NewServerCertificateAndKeys();
+      break;
+    case kIdCreateServerCert:
+      if (commands_ != nullptr) commands_->CreateServerCertificate();
+      break;
+    case kIdViewCert:
+      if (commands_ != nullptr) commands_->ViewCertificate();
+      break;
+    case kIdVerifyCert:
+      if (commands_ != nullptr) commands_->VerifyCertificate();
+      break;
+    case kIdBrowse:
+      Browse();
+      break;
+    case kIdCloseOrEnter:
+      CloseOrEnterDirectory();
+      break;
+    case kIdHelpButton:
+      context_.ui.ShowHelp(HelpCommand::kContext, kMainDialogHelpContext, {});
+      break;
+    default:
+      break;
+  }
+}
+
+void MainDialog::OnDirectoryChosen(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= controls_.directoryItems.size()) return;
+  // Selecting the item again puts it into the edit part before the controls
+  // are read.
+  controls_.directoryText = controls_.directoryItems[static_cast<size_t>(index)];
+  FillFileList();
+  OnFileSelectionChanged();
+}
+
+void MainDialog::OnFilterChosen(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= controls_.filterItems.size()) return;
+  controls_.filterSelection = index;
+  FillFileList();
+  OnFileSelectionChanged();
+}
+
+void MainDialog::OnFileChosen(int index) {
+  controls_.fileSelection =
+      (index >= 0 && static_cast<size_t>(index) < controls_.fileItems.size()) ? index : -1;
+  OnFileSelectionChanged();
+}
+
+void MainDialog::OnContextHelp(int controlId) {
+  if (controlId < 0) return;  // the front end resolves -1 to the next control of the tab group
+  context_.ui.ShowHelp(HelpCommand::kContextPopup, kControlHelpBase + static_cast<uint32_t>(controlId), {});
+}
+
+void MainDialog::OnContextMenu() {
+  context_.ui.ShowHelp(HelpCommand::kContextMenu, 0, ContextMenuHelpTable(kMainControls));
+}
+
+void MainDialog::OnSysCommand(uint32_t commandId) {
+  if ((commandId & 0xFFF0) == kAboutCommandId) context_.ui.ShowAbout(AboutProductLine());
+}
+
+void MainDialog::UpdateCommandButtons() {
+  controls_.enabled[kIdViewRoot] = rootSelected != 0;
+  controls_.enabled[kIdNewServer] = rootSelected != 0;
+  controls_.enabled[kIdCreateServerCert] = rootSelected != 0 && fileSelected != 0 && selectedIsCertificate == 0;
+  controls_.enabled[kIdViewCert] = fileSelected != 0 && selectedIsCertificate != 0;
+  controls_.enabled[kIdVerifyCert] = rootSelected != 0 && fileSelected != 0 && selectedIsCertificate != 0;
+}
+
+void MainDialog::FillFileList() {
+  UpdateData(true);
+  if (currentDirectory.empty() || filesFilter.empty()) return;
+  std::string patterns;
+  size_t open = filesFilter.find('(');
+  size_t close = filesFilter.find(')');
+  if (open != std::string::npos && close != std::string::npos && close > open) {
+    patterns = filesFilter.substr(open + 1, close - open - 1);
+  }
+  controls_.fileItems.clear();
+  controls_.fileSelection = -1;
+  while (!patterns.empty()) {
+    size_t start = 0;
+    while (start < patterns.size() && std::isspace(static_cast<unsigned char>(patterns[start]))) ++start;
+    patterns.erase(0, start);
+    if (patterns.empty()) break;
+    size_t semi = patterns.find(';');
+    std::string pattern = patterns.substr(0, semi);
+    patterns.erase(0, semi == std::string::npos ? patterns.size() : semi + 1);
+    if (pattern.empty()) continue;
+    // The separator is added even when the directory already ends in one.
+    for (std::string& name : context_.files.ListFiles(currentDirectory + "/" + pattern)) {
+      controls_.fileItems.push_back(std::move(name));
+    }
+  }
+  std::stable_sort(controls_.fileItems.begin(), controls_.fileItems.end(), ListOrder);
+}
+
+std::string MainDialog::GetSelectedFilePath() const {
+  int sel = controls_.fileSelection;
+  if (sel < 0 || static_cast<size_t>(sel) >= controls_.fileItems.size()) return {};
+  return WithTrailingSlash(currentDirectory) + controls_.fileItems[static_cast<size_t>(sel)];
+}
+
+void MainDialog::OnFileSelectionChanged() {
+  if (controls_.fileSelection < 0) {
+    fileSelected = 0;
+  } else {
+    std::string path = GetSelectedFilePath();
+    if (EndsWithNoCase(path, LoadString(1009))) {
+      fileSelected = 1;
+      selectedIsCertificate = 1;
+    } else if (EndsWithNoCase(path, LoadString(1010))) {
+      fileSelected = 1;
+      selectedIsCertificate = 0;
+    } else {
+      fileSelected = 0;
+    }
+  }
+  UpdateCommandButtons();
+}
+
+void MainDialog::SetCurrentRoot(const std::string& certPath, const std::string& keyPath, const std::string& password) {
+  WipeString(rootKeyPassword);
+  rootKeyPassword = password;
+  rootCertPath = certPath;
+  rootKeyPath = keyPath;
+  rootSelected = 1;
+  UpdateData(false);
+  UpdateCommandButtons();
+}
+
+bool MainDialog::SaveRootSetting(const std::string& certPath) {
+  return context_.settings.WriteValue(LoadString(1014), LoadString(1015), certPath);
+}
+
+void MainDialog::RestoreRootSetting() {
+  std::string path;
+  if (!context_.settings.ReadValue(LoadString(1014), LoadString(1015), path)) return;
+  if (path.size() > kMaxRememberedPath) return;
+  // A root kept on removable media that is not there: ask for the medium.
+  std::string mount = kvplatform::RemovableMountDirectory(path);
+  if (!mount.empty() && !context_.FileExists(path)) context_.ui.ShowMessage(FormatText(LoadString(2026), mount));
+  if (commands_ != nullptr) commands_->SelectRoot(path);
+}
+
+bool MainDialog::ChooseDirectory(std::string& path) {
+  return context_.ui.ChooseDirectory(LoadString(1002), "junk.crt", path);
+}
+
+void MainDialog::Browse() {
+  std::string path;
+  if (!ChooseDirectory(path)) return;
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? path : path.substr(0, slash + 1);
+  controls_.directoryItems.insert(controls_.directoryItems.begin(), dir);
+  controls_.directoryText = dir;
+  FillFileList();
+  OnFileSelectionChanged();
+}
+
+void MainDialog::CloseOrEnterDirectory() {
+  if (controls_.focusInDirectoryCombo) {
+    UpdateData(true);
+    controls_.directoryItems.insert(controls_.directoryItems.begin(), currentDirectory);
+    FillFileList();
+    OnFileSelectionChanged();
+    return;
+  }
+  EndDialog();
+}
+
+void MainDialog::EndDialog() {
+  ended_ = true;
+  context_.ui.ShowHelp(HelpCommand::kQuit, 0, {});
+}
+
+}  // namespace kvapp

@@ -1,0 +1,149 @@
+// The main dialog: the program's working state (current root, its key and
+// password, current directory, selected file), the file list of a directory,
+// the command buttons and their dispatch.
+#ifndef KVCATOOL_APP_MAIN_DIALOG_H
+#define KVCATOOL_APP_MAIN_DIALOG_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+
+namespace kvapp {
+
+// Control ids of the main dialog.
+enum MainControlId : int {
+  kIdNewRoot = 1001,
+  kIdSelectRoot = 1002,
+  kIdViewRoot = 1003,
+  kIdNewServer = 1004,
+  kIdCreateServerCert = 1006,
+  kIdViewCert = 1007,
+  kIdVerifyCert = 1008,
+  kIdDirectoryCombo = 1009,
+  kIdBrowse = 1010,
+  kIdFilterCombo = 1011,
+  kIdFileList = 1013,
+  kIdCloseOrEnter = 1014,
+  kIdRootCertField = 1028,
+  kIdHelpButton = 57670,
+};
+
+// Help context of the main dialog's topic (help base 0x20000 + dialog 102).
+constexpr uint32_t kMainDialogHelpContext = 131174;
+// Popup topics are 0x50000 + control id.
+constexpr uint32_t kControlHelpBase = 0x50000;
+// The system menu's About command.
+constexpr uint32_t kAboutCommandId = 16;
+// "Parlo/Agent Certificate Utility" with the version, as the About box shows it.
+std::string AboutProductLine();
+
+// Builds the context-menu help table for |controlIds|: (id, 0x50000 + id)
+// pairs, at most 31 of them, then (0, 0).
+std::vector<std::pair<uint32_t, uint32_t>> ContextMenuHelpTable(const std::vector<int>& controlIds);
+
+// The root and server certificate commands the buttons run.
+class MainCommands {
+ public:
+  virtual ~MainCommands() = default;
+  virtual void NewRootCertificateAndKeys() = 0;
+  virtual void SelectRootCertificate() = 0;
+  virtual void ViewRootCertificate() = 0;
+  virtual void NewServerCertificateAndKeys() = 0;
+  virtual void CreateServerCertificate() = 0;
+  virtual void ViewCertificate() = 0;
+  virtual void VerifyCertificate() = 0;
+  // Tests |certPath| and its key file, asks for the root key password and
+  // makes the root current. 1 when it became current, else 0.
+  virtual int SelectRoot(const std::string& certPath) = 0;
+};
+
+class MainDialog {
+ public:
+  // The state of the dialog's controls as a front end shows them.
+  struct Controls {
+    std::vector<std::string> directoryItems;  // combo 1009, item 0 on top
+    std::string directoryText;                // its edit part
+    std::vector<std::string> filterItems;     // combo 1011
+    int filterSelection = -1;
+    std::vector<std::string> fileItems;  // list 1013, sorted
+    int fileSelection = -1;
+    std::string rootCertText;  // read-only field 1028
+    std::map<int, bool> enabled;
+    bool focusInDirectoryCombo = false;  // the user is typing a directory
+  };
+
+  explicit MainDialog(AppContext& context);
+  ~MainDialog();
+  MainDialog(const MainDialog&) = delete;
+  MainDialog& operator=(const MainDialog&) = delete;
+
+  void SetCommands(MainCommands* commands) { commands_ = commands; }
+  AppContext& context() { return context_; }
+  Controls& controls() { return controls_; }
+  const Controls& controls() const { return controls_; }
+  bool IsEnabled(int controlId) const;
+  bool ended() const { return ended_; }
+
+  // Data exchange: true copies the controls into the fields ("read the
+  // controls"), false the fields into the controls ("show the fields").
+  void UpdateData(bool readControls);
+
+  // Opening: shows the fields, fills the combos and the file list, sets the
+  // buttons and posts the restoring of the remembered root.
+  void OnInitDialog();
+  // Runs what OnInitDialog posted (RestoreRootSetting); a front end calls it
+  // once the dialog is visible. Does nothing when nothing is pending.
+  void RunPostedMessages();
+
+  // Events from the front end.
+  void OnCommand(int controlId);
+  void OnDirectoryChosen(int index);  // selection change in combo 1009
+  void OnFilterChosen(int index);     // selection change in combo 1011
+  void OnFileChosen(int index);       // selection change in list 1013 (-1: none)
+  void OnContextHelp(int controlId);  // F1 or "?" on a control
+  void OnContextMenu();
+  void OnSysCommand(uint32_t commandId);
+  // Escape or the window's close command: ends the dialog (and the program).
+  void EndDialog();
+
+  // Operations the commands use.
+  void UpdateCommandButtons();
+  void FillFileList();
+  std::string GetSelectedFilePath() const;
+  void OnFileSelectionChanged();
+  void SetCurrentRoot(const std::string& certPath, const std::string& keyPath, const std::string& password);
+  bool SaveRootSetting(const std::string& certPath);
+  void RestoreRootSetting();
+  // The directory picker: on confirmation |path| is a directory, "/" and
+  // "junk.crt". False when cancelled.
+  bool ChooseDirectory(std::string& path);
+
+  // Fields.
+  std::string currentDirectory;
+  std::string filesFilter;
+  std::string rootCertPath;
+  std::string rootKeyPassword;
+  std::string rootKeyPath;
+  int rootSelected = 0;
+  int fileSelected = 0;
+  int selectedIsCertificate = 0;
+  std::string rememberedOrganization;
+  std::string rememberedCountry;
+
+ private:
+  void Browse();
+  void CloseOrEnterDirectory();
+
+  AppContext& context_;
+  MainCommands* commands_ = nullptr;
+  Controls controls_;
+  bool restorePending_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace kvapp
+
+#endif

@@ -1,0 +1,87 @@
+// The interface between the application's logic and a front end. Every
+// command runs the same code whatever front end (terminal, desktop windows,
+// a scripted test) implements it.
+//
+// Dialogs keep their fields and the state of their controls in their logic
+// classes (MainDialog, CertDetailsDialog, CertContentsDialog); a front end
+// shows those controls, passes the user's edits and button presses to the
+// logic's event handlers and redraws after each.
+#ifndef KVCATOOL_APP_UI_H
+#define KVCATOOL_APP_UI_H
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kvapp {
+
+class MainDialog;
+class CertDetailsDialog;
+struct CertContentsFields;
+
+// Id of the caption every message box carries ("Orvane Inc. Certificate Tool").
+constexpr int kMessageCaptionId = 57344;
+// Most characters the root password prompt accepts.
+constexpr size_t kRootPasswordMaxChars = 16;
+
+// How a help topic is asked for.
+enum class HelpCommand {
+  kContext,       // the dialog's topic (Help button)
+  kContextPopup,  // a control's topic as a popup
+  kContextMenu,   // "what's this" menu over the controls of a dialog
+  kQuit,          // close the help system
+};
+
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+
+  // Message boxes, all with caption string 57344. "\n" in a text is a line
+  // break.
+  virtual void ShowError(const std::string& text) = 0;    // stop icon, OK
+  virtual void ShowMessage(const std::string& text) = 0;  // no icon, OK
+  virtual bool AskYesNo(const std::string& text) = 0;     // no icon; true for Yes
+
+  // "Root Key Password": "Enter password to unlock root key.", one hidden
+  // entry of at most 16 characters. False when the user cancels. The prompt
+  // starts empty every time it is shown.
+  virtual bool AskRootPassword(std::string& password) = 0;
+
+  // File-open chooser: |filter| is a string-table filter ("Name|pattern|..."),
+  // the chosen file must exist. False when cancelled.
+  virtual bool ChooseFileToOpen(const std::string& filter, const std::string& initialName, std::string& path) = 0;
+  // Directory chooser: on confirmation |path| is the chosen directory, then
+  // "/" and |initialName| (a file that need not exist). False when cancelled.
+  virtual bool ChooseDirectory(const std::string& filter, const std::string& initialName, std::string& path) = 0;
+
+  // Progress window (no caption, no buttons, one line of text) shown from
+  // ShowProgress until HideProgress.
+  virtual void ShowProgress(const std::string& text) = 0;
+  virtual void HideProgress() = 0;
+  virtual void SetBusyPointer(bool busy) = 0;
+
+  // One diagnostic line for standard output.
+  virtual void WriteOutputLine(const std::string& line) = 0;
+
+  // Help topics of the program's help file by context number. For
+  // kContextMenu, |menuTable| holds (control id, context) pairs ending with
+  // (0, 0).
+  virtual void ShowHelp(HelpCommand command, uint32_t context,
+                        const std::vector<std::pair<uint32_t, uint32_t>>& menuTable) = 0;
+
+  // Runs the main dialog: OnInitDialog, then (once it is visible)
+  // RunPostedMessages, then the user's events until MainDialog::ended().
+  virtual void RunMainDialog(MainDialog& dialog) = 0;
+  // Runs the details dialog modally; true when it closed with OK (that is,
+  // CertDetailsDialog::OnOK returned true), false for Cancel.
+  virtual bool RunCertDetailsDialog(CertDetailsDialog& dialog) = 0;
+  // Shows the six fields of a certificate modally.
+  virtual void ShowCertContents(const CertContentsFields& fields) = 0;
+  // The About box with its one line of text.
+  virtual void ShowAbout(const std::string& productLine) = 0;
+};
+
+}  // namespace kvapp
+
+#endif

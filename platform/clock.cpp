@@ -1,0 +1,17 @@
+#include "platform/clock.h"
+
+#include <ctime>
+
+namespace kvplatform {
+namespace {
+ClockFunction g_clock = nullptr;
+}
+
+uint32_t CalendarSeconds() {
+  if (g_clock != nullptr) return g_clock();
+  return static_cast<uint32_t>(std::time(nullptr));
+}
+
+void SetClockForTest(ClockFunction clock) { g_clock = clock; }
+
+}  // namespace kvplatform

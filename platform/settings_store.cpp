@@ -1,0 +1,143 @@
+#include "platform/settings_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+namespace kvplatform {
+namespace {
+
+// Settings files are small; anything larger is not ours and is not read.
+constexpr size_t kMaxSettingsFileSize = 1 << 20;
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  contents.clear();
+  char buffer[4096];
+  bool ok = true;
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    contents.append(buffer, static_cast<size_t>(n));
+    if (contents.size() > kMaxSettingsFileSize) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.emplace_back(text, start, end - start);
+    start = end + 1;
+  }
+  return lines;
+}
+
+// The entry prefix "<key>\t<value name>=" that a line of the value starts with.
+std::string EntryPrefix(const std::string& key, const std::string& valueName) {
+  return key + '\t' + valueName + '=';
+}
+
+bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Creates every missing directory above |path| (mode 0755).
+void CreateParentDirectories(const std::string& path) {
+  size_t pos = 0;
+  while ((pos = path.find('/', pos + 1)) != std::string::npos) {
+    std::string dir = path.substr(0, pos);
+    ::mkdir(dir.c_str(), 0755);
+  }
+}
+
+}  // namespace
+
+FileSettingsStore::FileSettingsStore(std::string path) : path_(std::move(path)) {}
+
+std::string FileSettingsStore::DefaultPath() {
+  const char* env = std::getenv("KVCATOOL_SETTINGS");
+  if (env != nullptr && env[0] != '\0') return env;
+  return "/var/lib/kvcatool/settings";
+}
+
+bool FileSettingsStore::ReadValue(const std::string& key, const std::string& valueName, std::string& data) {
+  std::string contents;
+  if (!ReadWholeFile(path_, contents)) return false;
+  const std::string prefix = EntryPrefix(key, valueName);
+  for (const std::string& line : SplitLines(contents)) {
+    if (line.compare(0, prefix.size(), prefix) == 0) {
+      data = line.substr(prefix.size());
+      return true;
+    }
+  }
+  return false;
+}
+
+bool FileSettingsStore::WriteValue(const std::string& key, const std::string& valueName, const std::string& data) {
+  // A line break would end the entry early; such data cannot be stored.
+  if (path_.empty() || HasLineBreak(key) || HasLineBreak(valueName) || HasLineBreak(data) ||
+      key.find('\t') != std::string::npos || valueName.find('=') != std::string::npos) {
+    return false;
+  }
+  std::string contents;
+  std::vector<std::string> lines;
+  if (ReadWholeFile(path_, contents)) lines = SplitLines(contents);
+
+  const std::string prefix = EntryPrefix(key, valueName);
+  std::string out;
+  bool replaced = false;
+  for (const std::string& line : lines) {
+    if (line.compare(0, prefix.size(), prefix) == 0) {
+      if (replaced) continue;  // keep one entry only
+      out += prefix + data + '\n';
+      replaced = true;
+    } else {
+      out += line + '\n';
+    }
+  }
+  if (!replaced) out += prefix + data + '\n';
+
+  CreateParentDirectories(path_);
+  std::string temp = path_ + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  // Readable by everyone, like a machine-wide registry value.
+  ::fchmod(fd, 0644);
+  bool ok = WriteAll(fd, out) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(temp.c_str(), path_.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace kvplatform

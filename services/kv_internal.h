@@ -1,0 +1,25 @@
+// Shared by the service modules only: the trace call with the convention of
+// the service layer, and hooks for tests.
+#ifndef KVCATOOL_SERVICES_KV_INTERNAL_H
+#define KVCATOOL_SERVICES_KV_INTERNAL_H
+
+#include <string.h>
+
+#include <cstddef>
+
+#include "platform/trace.h"
+
+// Every trace point passes 16, 9, the module's name (each source defines
+// kTraceModule) and its own line number.
+#define KV_TRACE(...) KVTraceMessage(16, 9, kTraceModule, __LINE__, __VA_ARGS__)
+
+// Overwrites |n| bytes with zeros in a way the compiler keeps.
+inline void KVWipe(void* p, size_t n) {
+  if (p != nullptr && n != 0) explicit_bzero(p, n);
+}
+
+// Forgets the process seed (wiped), so the next iGetSeed gathers a new pool.
+// For tests only.
+void iKVForgetSeed();
+
+#endif

@@ -1,0 +1,176 @@
+// Key files: a sequence of tagged records, nothing before, between or after
+// them. One record is the marker 0x01, the tag (1 public key, 2 encrypted
+// private key), the data length as two big-endian bytes (0 to 4096), then
+// the data.
+#include <cstdio>
+#include <cstring>
+
+#include "services/kv_internal.h"
+#include "services/kvservices.h"
+
+namespace {
+
+constexpr char kTraceModule[] = "kv_keyfile";
+constexpr unsigned char kRecordMarker = 0x01;
+
+// Closes the file on every exit of the reader.
+struct FileCloser {
+  FILE* file;
+  ~FileCloser() {
+    if (file != nullptr) std::fclose(file);
+  }
+};
+
+}  // namespace
+
+int iAddKeyToEndOfKeyFile(const char* path, int tag, const unsigned char* data, int length) {
+  KV_TRACE("iAddKeyToEndOfKeyFile(): ENTER");
+  if (length < 0 || length > KV_KEYFILE_MAX_DATA || (length > 0 && data == nullptr)) {
+    KV_TRACE("iAddKeyToEndOfKeyFile(): BAD KEY LEN");
+    return KV_KEYFILE_DATA_TOO_LONG;
+  }
+  FILE* file = path != nullptr ? std::fopen(path, "ab+") : nullptr;
+  if (file == nullptr) {
+    KV_TRACE("iAddKeyToEndOfKeyFile(): No file pointer");
+    return KV_KEYFILE_CANNOT_APPEND;
+  }
+  const unsigned char header[4] = {kRecordMarker, static_cast<unsigned char>(tag & 0xFF),
+                                   static_cast<unsigned char>(length / 256), static_cast<unsigned char>(length & 0xFF)};
+  // A short write or a failed close (a full disk, for one) would leave the
+  // key unsaved; it is reported, not passed off as success.
+  bool written = std::fwrite(header, 1, sizeof header, file) == sizeof header;
+  if (written && length > 0) {
+    written = std::fwrite(data, 1, static_cast<size_t>(length), file) == static_cast<size_t>(length);
+  }
+  written = std::fclose(file) == 0 && written;
+  if (!written) {
+    KV_TRACE("iAddKeyToEndOfKeyFile(): Error writing the record");
+    return KV_KEYFILE_CANNOT_APPEND;
+  }
+  KV_TRACE("iAddKeyToEndOfKeyFile(): EXIT");
+  return 0;
+}
+
+int iGetKeyFromKeyFile(const char* path, int tag, unsigned char* buffer, int* length) {
+  KV_TRACE("iGetKeyFromKeyFile(): ENTER");
+  FileCloser in{path != nullptr ? std::fopen(path, "rb") : nullptr};
+  if (in.file == nullptr) {
+    KV_TRACE("iGetKeyFromKeyFile(): Error opening file");
+    return KV_KEYFILE_CANNOT_READ;
+  }
+  // The file's size tells whether skipping a record reaches its end.
+  long size = -1;
+  if (std::fseek(in.file, 0, SEEK_END) == 0) size = std::ftell(in.file);
+  if (size < 0 || std::fseek(in.file, 0, SEEK_SET) != 0) {
+    KV_TRACE("iGetKeyFromKeyFile(): Error opening file");
+    return KV_KEYFILE_CANNOT_READ;
+  }
+
+  long offset = 0;
+  for (;;) {
+    unsigned char header[4];
+    if (std::fread(header, 1, sizeof header, in.file) != sizeof header || header[0] != kRecordMarker) {
+      KV_TRACE("iGetKeyFromKeyFile(): expected a key");
+      return KV_KEYFILE_BAD_RECORD;
+    }
+    offset += 4;
+    const int recordLength = header[2] * 256 + header[3];
+    if (header[1] != static_cast<unsigned char>(tag & 0xFF)) {
+      offset += recordLength;
+      if (offset >= size || std::fseek(in.file, offset, SEEK_SET) != 0) {
+        KV_TRACE("iGetKeyFromKeyFile(): Tag not found");
+        return KV_KEYFILE_TAG_NOT_FOUND;
+      }
+      continue;
+    }
+    if (recordLength > KV_KEYFILE_MAX_DATA) {
+      KV_TRACE("iGetKeyFromKeyFile(): key in file too long.");
+      return KV_KEYFILE_BAD_RECORD;
+    }
+    if (recordLength > 0 && (buffer == nullptr ||
+                             std::fread(buffer, 1, static_cast<size_t>(recordLength), in.file) !=
+                                 static_cast<size_t>(recordLength))) {
+      KV_TRACE("iGetKeyFromKeyFile(): Unexpected length of data");
+      return KV_KEYFILE_BAD_RECORD;
+    }
+    if (length != nullptr) *length = recordLength;
+    KV_TRACE("iGetKeyFromKeyFile(): EXIT [%d bytes read]", recordLength);
+    return 0;
+  }
+}
+
+int errKVKeyFileAddPrivateKeyToEnd(const char* path, const unsigned char* data, int length) {
+  KV_TRACE("errKVKeyFileAddPrivateKeyToEnd(): ENTER");
+  int status = iAddKeyToEndOfKeyFile(path, KV_KEYFILE_TAG_ENCRYPTED_PRIVATE, data, length);
+  if (status != 0) KV_TRACE("errKVKeyFileAddPrivateKeyToEnd(): Error in iAddKeyToEndOfKeyFile [%d]", status);
+  KV_TRACE("errKVKeyFileAddPrivateKeyToEnd(): EXIT");
+  return status;
+}
+
+int errKVKeyFileAddPublicKeyToEnd(const char* path, const unsigned char* data, int length) {
+  KV_TRACE("errKVKeyFileAddPublicKeyToEnd(): ENTER");
+  int status = iAddKeyToEndOfKeyFile(path, KV_KEYFILE_TAG_PUBLIC, data, length);
+  if (status != 0) KV_TRACE("errKVKeyFileAddPublicKeyToEnd(): Error in iAddKeyToEndOfKeyFile [%d]", status);
+  KV_TRACE("errKVKeyFileAddPublicKeyToEnd(): EXIT");
+  return status;
+}
+
+int errKVKeyFileGetPrivateKey(const char* path, unsigned char* buffer, int* length) {
+  KV_TRACE("errKVKeyFileGetPrivateKey(): ENTER");
+  int status = iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_ENCRYPTED_PRIVATE, buffer, length);
+  if (status != 0) KV_TRACE("errKVKeyFileGetPrivateKey(): Error in iGetKeyFromKeyFile [%d]", status);
+  KV_TRACE("errKVKeyFileGetPrivateKey(): EXIT");
+  return status;
+}
+
+int errKVKeyFileGetPublicKey(const char* path, unsigned char* buffer, int* length) {
+  KV_TRACE("errKVKeyFileGetPublicKey(): ENTER");
+  int status = iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_PUBLIC, buffer, length);
+  if (status != 0) KV_TRACE("errKVKeyFileGetPublicKey(): Error in iGetKeyFromKeyFile [%d]", status);
+  KV_TRACE("errKVKeyFileGetPublicKey(): EXIT");
+  return status;
+}
+
+int errKVKeyFileGetPrivateKeyEx(const char* path, unsigned char* buffer, int* length, const char* password) {
+  KV_TRACE("errKVKeyFileGetPrivateKeyEx(): ENTER");
+  unsigned char record[KV_KEYFILE_MAX_DATA] = {};
+  int recordLength = 0;
+  int status = iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_ENCRYPTED_PRIVATE, record, &recordLength);
+  if (status != 0) {
+    KV_TRACE("Failed to Retrieve Encrypted Private Key");
+  } else {
+    const int passwordLength = password != nullptr ? static_cast<int>(std::strlen(password)) : 0;
+    status = errKVPKCS5PBEncDnc(&recordLength, record, length, buffer, passwordLength,
+                                reinterpret_cast<const unsigned char*>(password), KV_PBE_DECRYPT);
+    if (status != 0) {
+      KV_TRACE("errKVKeyFileGetPrivateKeyEx(): Error in errKVPKCS5PBEncDnc [%d]", status);
+    } else {
+      // Valid padding alone lets about one wrong password in 256 through; the
+      // output must also be a private key, or the password is wrong.
+      Q_KEY_OBJ key = nullptr;
+      const int keyStatus = iKeyFromBER(buffer, *length, &key, KV_KEYTYPE_PRIVATE_PKCS8);
+      Q_DestroyKeyObject(&key);
+      if (keyStatus != 0) {
+        KV_TRACE("errKVKeyFileGetPrivateKeyEx(): Decrypted data is not a private key [%d]", keyStatus);
+        KVWipe(buffer, static_cast<size_t>(recordLength));
+        *length = 0;
+        status = Q_ERR_INPUT_DATA;
+      }
+    }
+  }
+  KVWipe(record, sizeof record);
+  KV_TRACE("errKVKeyFileGetPrivateKeyEx(): EXIT");
+  return status;
+}
+
+int iFileExists(const char* path) {
+  KV_TRACE("iFileExists(): ENTER");
+  FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
+  int exists = 0;
+  if (file != nullptr) {
+    std::fclose(file);
+    exists = 1;
+  }
+  KV_TRACE("iFileExists(): EXIT");
+  return exists;
+}

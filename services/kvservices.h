@@ -1,0 +1,184 @@
+// The certificate and key services: plain functions between the application
+// and the two toolkits. Keys, requests and certificates cross this interface
+// as DER byte strings; every function reports an integer status (0 for
+// success) and no exception leaves it.
+//
+// Key buffers are caller-owned with an in/out length: the capacity on entry,
+// the length of the encoding on return.
+#ifndef KVCATOOL_SERVICES_KVSERVICES_H
+#define KVCATOOL_SERVICES_KVSERVICES_H
+
+#include "cryptokit/cryptokit.h"
+
+// ---------------------------------------------------------------------------
+// Status codes. Toolkit codes (512 and up for the crypto toolkit, 1792 and up
+// for the certificate toolkit) are passed through where an operation says so.
+
+// MD5 service.
+#define KV_MD5_INTERNAL_ERROR 1      // "Internal Md5 error"
+#define KV_MD5_BAD_INPUT_LENGTH 2    // "Bad MD5 Input length"
+#define KV_MD5_OUT_OF_MEMORY 3       // "Md5 function out of memory"
+
+// Certificate and request services.
+#define KV_CERT_OUT_OF_MEMORY 19001
+#define KV_CERT_BAD_KEY_FORMAT 19002
+#define KV_CERT_NO_RANDOM_OBJECT 19003
+#define KV_CERT_FILE_NOT_FOUND 19004
+#define KV_CERT_BAD_LENGTH 19005
+#define KV_CERT_BAD_CA_PUBLIC_KEY 19006
+#define KV_CERT_VERIFY_FAILED 19007
+#define KV_CERT_BAD_SIGNING_KEY 19008
+#define KV_CERT_BAD_KEY_TO_SIGN 19009
+#define KV_CERT_INTERNAL_ERROR 19010
+#define KV_CERT_BAD_CERTIFICATE 19011
+#define KV_CERT_BUFFER_TOO_SMALL 19012
+#define KV_CERT_BAD_SUBJECT_SET 19013
+#define KV_CERT_BAD_REQUEST 19014
+#define KV_CERT_SET_FIELDS_FAILED 19015
+#define KV_CERT_SIGN_FAILED 19016
+#define KV_CERT_BAD_SUBJECT_NAME 19017
+#define KV_CERT_BAD_CA_NAME 19018
+#define KV_CERT_NO_KVI_EXTENSION 19019
+#define KV_REQ_SET_FIELDS_FAILED 19020
+#define KV_REQ_SIGN_FAILED 19021
+
+// Encryption family (message table only; no operation returns these).
+#define KV_ENC_BAD_TYPE 19201
+#define KV_ENC_OUT_OF_MEMORY 19202
+#define KV_ENC_ENCRYPT_ERROR 19203
+#define KV_ENC_DECRYPT_ERROR 19204
+#define KV_ENC_BAD_BLOCK_LENGTH 19205
+#define KV_ENC_BAD_KEY_LENGTH 19206
+#define KV_ENC_INTEGRITY 19207
+#define KV_ENC_BAD_RSA_DER 19208
+#define KV_ENC_BAD_INPUT_LENGTH 19209
+#define KV_ENC_BAD_OUTPUT_LENGTH 19210
+
+// Key files (no message-table rows: they read as "Unknown error").
+#define KV_KEYFILE_DATA_TOO_LONG 19301   // more than 4096 bytes given to the writer
+#define KV_KEYFILE_CANNOT_APPEND 19302   // file cannot be opened for appending, or the write failed
+#define KV_KEYFILE_CANNOT_READ 19303     // file cannot be opened for reading
+#define KV_KEYFILE_BAD_RECORD 19304      // missing/bad header, record too long, data cut short
+#define KV_KEYFILE_TAG_NOT_FOUND 19305   // no record of the wanted tag
+
+// Random numbers.
+#define KV_RANDOM_BAD_LENGTH 19401       // "Bad buffer length"
+#define KV_RANDOM_INTERNAL_ERROR 19402   // "Internal random number error"
+
+// RSA keys and key encodings.
+#define KV_KEY_BAD_SIZE 19501            // "Bad input key size"
+#define KV_KEY_INVALID_DATA 19502        // "Invalid key data"
+#define KV_KEY_OUT_OF_MEMORY 19503       // "RSA key function out of memory"
+#define KV_KEY_INTERNAL_ERROR 19504      // "Internal RSA key error"
+#define KV_KEY_BAD_TYPE 19505            // "Invalid key type parameter"
+#define KV_KEY_BUFFER_TOO_SMALL 19506    // "Allocate more memory for key data"
+
+// Key type codes.
+#define KV_KEYTYPE_PRIVATE_PKCS8 101     // DER PKCS #8 PrivateKeyInfo
+#define KV_KEYTYPE_PUBLIC_SPKI 102       // DER SubjectPublicKeyInfo
+
+// Key-file record tags.
+#define KV_KEYFILE_TAG_PUBLIC 1
+#define KV_KEYFILE_TAG_ENCRYPTED_PRIVATE 2
+// Largest record data a key file holds, and the size of key buffers.
+#define KV_KEYFILE_MAX_DATA 4096
+
+// Password-encryption directions.
+#define KV_PBE_ENCRYPT 1
+#define KV_PBE_DECRYPT 2
+
+// ---------------------------------------------------------------------------
+// Messages (kv_crypto_err).
+
+// The constant text for |code|; "Unknown error" when the table has no row.
+const char* pszKVCryptoMsgToString(int code);
+
+// ---------------------------------------------------------------------------
+// MD5 (kv_md5).
+
+// The MD5 digest of |length| bytes at |data| into the 16 bytes at |digest|.
+// 0, 1, 2 (negative length) or 3.
+int errKVMD5(int length, const unsigned char* data, unsigned char* digest);
+
+// ---------------------------------------------------------------------------
+// Random seeding and random numbers (kv_randseed).
+
+// Size of the seed pool gathered once a process.
+#define KV_SEED_POOL_SIZE 500
+
+// A new random object seeded from the process seed, which is then advanced.
+// The object left in |*random| (possibly null) is the caller's to destroy
+// with Q_DestroyAlgorithmObject, also after a failure. Returns 0 or the
+// failing toolkit call's code.
+int iMakeRandomObject(Q_ALGORITHM_OBJ* random);
+// The module's seed buffer and seed length (16), gathering the seed first
+// when there is none. Always 0. The caller must not free the buffer.
+int iGetSeed(unsigned char** seed, int* seedLength);
+// Advances the seed: seed = MD5(seed || MD5(bytes)). Returns errKVMD5's code.
+int iUpdateSeed(const unsigned char* bytes, int length);
+// Gathers the pool and sets the seed to its MD5 digest.
+void iGenerateRandomSeed();
+// Appends the system values to |pool| (room for KV_SEED_POOL_SIZE bytes),
+// advancing |*fill|; values that do not fit are cut.
+void GetWindowsStuff(unsigned char* pool, int* fill);
+// |length| (0 to 100000) random bytes into |buffer|. 0, 19401 or 19402.
+int errKVRandomGetNumber(int length, unsigned char* buffer);
+
+// ---------------------------------------------------------------------------
+// RSA keys (kv_rsakey, certgeneric).
+
+// Generates a key pair with a modulus of |modulusBytes| (32 to 256) bytes and
+// public exponent 65537: the public key as type 102 into |publicKey|, the
+// private key as type 101 into |privateKey|. 0, 19501, 19503 or 19504 (a
+// buffer that is too small gives 19504 with the needed length stored).
+int errKVKeyGen(int modulusBytes, unsigned char* publicKey, int* publicLength, unsigned char* privateKey,
+                int* privateLength);
+// Destroys each of the four objects that is not null, in this order, and
+// sets the handles to null.
+void KVKeyGenFREE(Q_ALGORITHM_OBJ* keyGen, Q_ALGORITHM_OBJ* random, Q_KEY_OBJ* publicKey, Q_KEY_OBJ* privateKey);
+// A key object holding the key of |type| (101 or 102) from |length| DER
+// bytes. 0, 19502, 19503 or 19505. The object left in |*key| is the caller's,
+// also after a failure.
+int iKeyFromBER(const unsigned char* der, int length, Q_KEY_OBJ* key, int type);
+// The key's DER encoding of |type| into |buffer|, whose capacity is
+// |*length|; |*length| receives the encoding's length. 0, 19504, 19505 or
+// 19506 (nothing copied).
+int iKeyToBER(unsigned char* buffer, int* length, Q_KEY_OBJ key, int type);
+// The modulus of a DER public or private key; a null |modulus| asks for the
+// length only. 0, 19501, 19502 or 19503.
+int errKVRSADERKeyGetModulus(int keyLength, const unsigned char* key, int* modulusLength, unsigned char* modulus);
+// The exponent (public for a public key, private for a private key).
+int errKVRSADERKeyGetExponent(int keyLength, const unsigned char* key, int* exponentLength,
+                              unsigned char* exponent);
+
+// ---------------------------------------------------------------------------
+// Password-based encryption (kv_rsakey).
+
+// PKCS #5 v1.5 pbeWithSHA1AndDES-CBC with the fixed salt and 5 iterations.
+// Direction 1 encrypts (|output| holds *inputLength + 8 bytes), 2 decrypts
+// (|output| holds *inputLength bytes); any other direction writes nothing.
+// Returns 0 or the crypto toolkit's code (524 for a failed padding check).
+int errKVPKCS5PBEncDnc(const int* inputLength, const unsigned char* input, int* outputLength,
+                       unsigned char* output, int passwordLength, const unsigned char* password, int direction);
+
+// ---------------------------------------------------------------------------
+// Key files (kv_keyfile).
+
+int iAddKeyToEndOfKeyFile(const char* path, int tag, const unsigned char* data, int length);
+int iGetKeyFromKeyFile(const char* path, int tag, unsigned char* buffer, int* length);
+// Append a tag 2 (encrypted private key) or tag 1 (public key) record.
+// 0, 19301 or 19302.
+int errKVKeyFileAddPrivateKeyToEnd(const char* path, const unsigned char* data, int length);
+int errKVKeyFileAddPublicKeyToEnd(const char* path, const unsigned char* data, int length);
+// The data of the first tag 2 or tag 1 record into a 4096-byte buffer.
+// 0 or 19303 to 19305.
+int errKVKeyFileGetPrivateKey(const char* path, unsigned char* buffer, int* length);
+int errKVKeyFileGetPublicKey(const char* path, unsigned char* buffer, int* length);
+// The decrypted private key (type 101) of the key file. |buffer| holds the
+// record's length (4096 bytes are always enough). 0, a key-file code, or the
+// decryption's toolkit code (524 for a wrong password).
+int errKVKeyFileGetPrivateKeyEx(const char* path, unsigned char* buffer, int* length, const char* password);
+// 1 when the file can be opened for reading, else 0.
+int iFileExists(const char* path);
+
+#endif

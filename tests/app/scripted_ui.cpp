@@ -1,0 +1,123 @@
+#include "scripted_ui.h"
+
+#include "app/cert_contents.h"
+
+namespace apptest {
+
+std::vector<Event> ScriptedUi::Boxes() const {
+  std::vector<Event> boxes;
+  for (const Event& e : events) {
+    if (e.kind == "error" || e.kind == "message" || e.kind == "question") boxes.push_back(e);
+  }
+  return boxes;
+}
+
+void ScriptedUi::ShowError(const std::string& text) { events.push_back({"error", text}); }
+void ScriptedUi::ShowMessage(const std::string& text) { events.push_back({"message", text}); }
+
+bool ScriptedUi::AskYesNo(const std::string& text) {
+  events.push_back({"question", text});
+  if (yesNo.empty()) {
+    ++unanswered;
+    return false;
+  }
+  bool answer = yesNo.front();
+  yesNo.pop_front();
+  return answer;
+}
+
+bool ScriptedUi::AskRootPassword(std::string& password) {
+  events.push_back({"password", ""});
+  password.clear();
+  if (passwords.empty()) {
+    ++unanswered;
+    return false;
+  }
+  std::optional<std::string> answer = passwords.front();
+  passwords.pop_front();
+  if (!answer) return false;
+  password = answer->substr(0, kvapp::kRootPasswordMaxChars);
+  return true;
+}
+
+bool ScriptedUi::ChooseFileToOpen(const std::string& filter, const std::string& initialName, std::string& path) {
+  events.push_back({"open", filter + " " + initialName});
+  if (openFiles.empty()) {
+    ++unanswered;
+    return false;
+  }
+  std::optional<std::string> answer = openFiles.front();
+  openFiles.pop_front();
+  if (!answer) return false;
+  path = *answer;
+  return true;
+}
+
+bool ScriptedUi::ChooseDirectory(const std::string& filter, const std::string& initialName, std::string& path) {
+  events.push_back({"directory", filter + " " + initialName});
+  if (directories.empty()) {
+    ++unanswered;
+    return false;
+  }
+  std::optional<std::string> answer = directories.front();
+  directories.pop_front();
+  if (!answer) return false;
+  path = kvapp::WithTrailingSlash(*answer) + initialName;
+  return true;
+}
+
+void ScriptedUi::ShowProgress(const std::string& text) {
+  events.push_back({"progress", text});
+  progressVisible = true;
+}
+void ScriptedUi::HideProgress() { progressVisible = false; }
+void ScriptedUi::SetBusyPointer(bool busy) { busyDepth += busy ? 1 : -1; }
+void ScriptedUi::WriteOutputLine(const std::string& line) { output.push_back(line); }
+
+void ScriptedUi::ShowHelp(kvapp::HelpCommand command, uint32_t context,
+                          const std::vector<std::pair<uint32_t, uint32_t>>& menuTable) {
+  help.push_back({command, context, menuTable});
+}
+
+void ScriptedUi::RunMainDialog(kvapp::MainDialog& dialog) {
+  dialog.OnInitDialog();
+  dialog.RunPostedMessages();
+}
+
+bool ScriptedUi::RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) {
+  dialog.OnInitDialog();
+  events.push_back({"details", dialog.controls().caption});
+  if (details.empty()) {
+    ++unanswered;
+    return false;
+  }
+  DetailsScript script = std::move(details.front());
+  details.pop_front();
+  return script(dialog);
+}
+
+void ScriptedUi::ShowCertContents(const kvapp::CertContentsFields& fields) {
+  events.push_back({"contents", fields.subject});
+  contentsShown.push_back(fields.subject + "|" + fields.issuer + "|" + fields.startDate + "|" + fields.endDate + "|" +
+                          fields.version + "|" + fields.serialNumber);
+}
+
+void ScriptedUi::ShowAbout(const std::string& productLine) { events.push_back({"about", productLine}); }
+
+bool EnterAndOk(kvapp::CertDetailsDialog& dialog, const DetailsEntry& entry) {
+  using namespace kvapp;
+  if (entry.hostName) dialog.SetControlText(kIdHostName, *entry.hostName);
+  if (entry.organization) dialog.SetControlText(kIdOrganization, *entry.organization);
+  if (entry.country) dialog.SetControlText(kIdCountry, *entry.country);
+  if (entry.certFile) dialog.SetControlText(kIdCertFile, *entry.certFile);
+  if (entry.keyFile) dialog.SetControlText(kIdKeyFile, *entry.keyFile);
+  if (entry.password) dialog.SetControlText(kIdPassword, *entry.password);
+  if (entry.confirmPassword) dialog.SetControlText(kIdConfirmPassword, *entry.confirmPassword);
+  return dialog.OnOK();
+}
+
+ScriptedUi::DetailsScript EnterDetails(DetailsEntry entry) {
+  return [entry](kvapp::CertDetailsDialog& dialog) { return EnterAndOk(dialog, entry); };
+}
+
+}  // namespace apptest
