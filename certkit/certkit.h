@@ -20,6 +20,8 @@
 
 #include <stdint.h>
 
+#include "cryptokit/cryptokit.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -211,8 +213,183 @@ int C_SetNameBER(C_NAME_OBJ name, const unsigned char* ber, uint32_t berLen);
 int C_ResetName(C_NAME_OBJ name);
 
 // ---------------------------------------------------------------------------
-// Certificate objects (type tag 2000), extensions objects (2005), extension
-// registries (2006) and certificate request objects (1999) follow here.
+// Extensions objects (type tag 2005) and extension registries (2006).
+//
+// An extensions object holds the Extensions of a certificate (kind 1), of a
+// CRL (kind 2) or of a CRL entry (kind 4): a list of entries, each with its
+// OID, critical flag, value octets (the OCTET STRING's content) and the
+// extension type that handles it. Types are looked up in the object's
+// registry first, then in the built-in table of X.509 (RFC 5280) extension
+// types; a non-critical extension of any other OID is kept by the catch-all
+// type "UNKNOWN_TYPE".
+
+#define C_EXT_KIND_CERT 1
+#define C_EXT_KIND_CRL 2
+#define C_EXT_KIND_CRL_ENTRY 4
+
+typedef struct C_ExtensionsObj* C_EXTENSIONS_OBJ;
+typedef struct C_ExtRegistryObj* C_EXT_REGISTRY;
+
+// The four operations of an extension type's handler. |decode| checks the
+// value octets and makes the type's decoded form (returns 0 or a C_ERR_*
+// code, C_ERR_BAD_ENCODING for a value that does not decode); |encode|
+// writes a decoded form back as value octets into a block the caller
+// releases with QMem_SecureRelease; |copy| duplicates a decoded form;
+// |release| frees one (a null form is allowed).
+typedef struct C_EXT_HANDLER {
+  int (*decode)(const unsigned char* value, uint32_t valueLen, void** decoded);
+  int (*encode)(const void* decoded, unsigned char** value, uint32_t* valueLen);
+  int (*copy)(const void* decoded, void** copy);
+  void (*release)(void* decoded);
+} C_EXT_HANDLER;
+
+// An extension type given to C_RegisterExtType. For an OID of the built-in
+// table only the handler is taken; the built-in row's criticality, kinds and
+// multiplicity stay.
+typedef struct C_EXT_TYPE {
+  const unsigned char* oid;   // content octets of the OBJECT IDENTIFIER
+  uint32_t oidLen;
+  uint32_t criticalByDefault;  // 1 when the extension is critical by default
+  uint32_t criticalityFixed;   // 1 when an extension must carry the default
+  uint32_t kinds;              // OR of C_EXT_KIND_* values the type may appear in
+  uint32_t multiple;           // 1 when the type holds a list of values
+  const C_EXT_HANDLER* handler;  // must outlive the registry
+} C_EXT_TYPE;
+
+// C_CreateExtRegistry stores a new, empty registry in |*registry|.
+// Errors: C_ERR_NOT_EXT_REGISTRY for a null |registry|; C_ERR_ALLOC.
+int C_CreateExtRegistry(C_EXT_REGISTRY* registry);
+// C_DestroyExtRegistry releases the registry in |*registry| and sets it to
+// null; another kind of handle is left alone. Objects created with the
+// registry must be destroyed first.
+void C_DestroyExtRegistry(C_EXT_REGISTRY* registry);
+// C_RegisterExtType adds |type| to |registry|, or replaces the handler of a
+// type already registered or built in. Errors: C_ERR_NOT_EXT_REGISTRY;
+// C_ERR_BAD_ARGUMENT for a null type or an empty OID; C_ERR_EXT_KIND_INVALID
+// for kinds outside 1, 2, 4 or none; C_ERR_EXT_HANDLER_INCOMPLETE when the
+// handler lacks an operation; C_ERR_ALLOC.
+int C_RegisterExtType(C_EXT_REGISTRY registry, const C_EXT_TYPE* type);
+
+// C_CreateExtensionsObject stores a new, empty extensions object of |kind|
+// bound to |registry| (or to the built-in types only, for null) in
+// |*extensions|. Errors: C_ERR_NOT_EXTENSIONS_OBJ for a null out-pointer;
+// C_ERR_NOT_EXT_REGISTRY; C_ERR_EXT_KIND_INVALID; C_ERR_ALLOC.
+int C_CreateExtensionsObject(C_EXTENSIONS_OBJ* extensions, uint32_t kind, C_EXT_REGISTRY registry);
+// C_DestroyExtensionsObject releases the object (wiping its blocks) and sets
+// the handle to null; another kind of handle is left alone.
+void C_DestroyExtensionsObject(C_EXTENSIONS_OBJ* extensions);
+// C_SetExtensionsDER replaces the object's extensions with those of the DER
+// Extensions SEQUENCE |der|. On failure the object is unchanged. Errors:
+// C_ERR_NOT_EXTENSIONS_OBJ; C_ERR_INPUT_DATA for no data; C_ERR_BAD_ENCODING
+// for an empty or repeated OID, an empty value or an unknown type's value
+// that is not one element; C_ERR_EXT_UNHANDLED_CRITICAL; C_ERR_EXT_KIND;
+// C_ERR_EXT_NOT_CRITICAL; C_ERR_EXT_CRITICALITY; a type's decoding error;
+// codec codes for a structure that is not Extensions; C_ERR_ALLOC.
+int C_SetExtensionsDER(C_EXTENSIONS_OBJ extensions, const unsigned char* der, uint32_t derLen);
+// C_GetExtensionsDER stores the object's DER encoding (owned by the object)
+// in |*der| and |*derLen|: decoded extensions are written back octet for
+// octet. An object without extensions gives null and 0, or 30 00 when the
+// encoding it was set from held an empty SEQUENCE. Errors:
+// C_ERR_NOT_EXTENSIONS_OBJ; C_ERR_NULL_OUTPUT; C_ERR_ALLOC.
+int C_GetExtensionsDER(C_EXTENSIONS_OBJ extensions, const unsigned char** der, uint32_t* derLen);
+// C_GetExtensionCount stores the number of extensions in |*count|.
+int C_GetExtensionCount(C_EXTENSIONS_OBJ extensions, uint32_t* count);
+// C_EmptyExtensions removes every extension and the encoding.
+int C_EmptyExtensions(C_EXTENSIONS_OBJ extensions);
+// C_FindExtension looks up the extension with OID |oid| and stores its
+// critical flag and its value (owned by the object; for an extension of
+// "UNKNOWN_TYPE" whose value is one OCTET STRING, that string's contents).
+// Any output pointer may be null. Errors: C_ERR_NOT_EXTENSIONS_OBJ;
+// C_ERR_BAD_ARGUMENT for a null or empty OID; C_ERR_NOT_FOUND.
+int C_FindExtension(C_EXTENSIONS_OBJ extensions, const unsigned char* oid, uint32_t oidLen, uint32_t* critical,
+                    const unsigned char** value, uint32_t* valueLen);
+
+// ---------------------------------------------------------------------------
+// Certificate objects (type tag 2000).
+//
+// A certificate object holds one X.509 certificate (versions 1 to 3) as its
+// signed DER encoding, its to-be-signed encoding and a fields record. It owns
+// an issuer name, a subject name and an extensions object of kind 1.
+//
+// States: new (no encodings); set from BER (signed encoding, fields
+// decoded); fields set (to-be-signed encoding only: unsigned); signed (both).
+
+typedef struct C_CertObj* C_CERT_OBJ;
+
+// Signature algorithm identifiers of the fields record.
+#define C_SIG_MD2_WITH_RSA 6
+#define C_SIG_MD5_WITH_RSA 7
+#define C_SIG_SHA1_WITH_RSA 8
+
+// Certificate versions of the fields record.
+#define C_CERT_VERSION_1 0
+#define C_CERT_VERSION_2 1
+#define C_CERT_VERSION_3 2
+
+// The fields record that C_GetCertFields fills and C_SetCertFields reads.
+typedef struct C_CERT_FIELDS {
+  uint32_t version;             // 0, 1 or 2 (X.509 version 1, 2 or 3)
+  C_ITEM serialNumber;          // big-endian magnitude, no leading zero octets
+  uint32_t signatureAlgorithm;  // C_SIG_*
+  C_NAME_OBJ issuer;
+  uint32_t notBefore;           // seconds since 1970-01-01 00:00:00 UTC
+  uint32_t notAfter;
+  C_NAME_OBJ subject;
+  C_ITEM publicKey;             // DER SubjectPublicKeyInfo, whole
+  C_BITSTRING issuerUniqueID;   // null bytes when absent
+  C_BITSTRING subjectUniqueID;
+  C_EXTENSIONS_OBJ extensions;
+} C_CERT_FIELDS;
+
+// C_CreateCertObject stores a new certificate object (version 2, empty names,
+// empty extensions of kind 1 bound to |registry|) in |*certificate|. The
+// registry, when given, must outlive the object. Errors: C_ERR_NOT_CERT_OBJ
+// for a null out-pointer; C_ERR_NOT_EXT_REGISTRY; C_ERR_ALLOC.
+int C_CreateCertObject(C_CERT_OBJ* certificate, C_EXT_REGISTRY registry);
+// C_DestroyCertObject releases the object, wiping every block it owns, and
+// sets the handle to null; another kind of handle is left alone.
+void C_DestroyCertObject(C_CERT_OBJ* certificate);
+// C_SetCertBER normalises |ber| to DER, keeps that as the signed encoding and
+// decodes the fields from it. Errors: C_ERR_NOT_CERT_OBJ; C_ERR_INPUT_DATA
+// for no data, or an encoding that cannot be split or does not decode;
+// C_ERR_BAD_ENCODING when the structure is not a Certificate's or the inner
+// and outer signature algorithms differ; C_ERR_VERSION; C_ERR_VALIDITY;
+// C_ERR_SIG_ALGORITHM; C_ERR_NO_KEY_FORM; C_ERR_PUBLIC_KEY; C_ERR_ISSUER;
+// C_ERR_SUBJECT; C_ERR_EXTENSIONS and the extension codes 1850, 1852, 1859;
+// C_ERR_ALLOC. A failure after the encoding is split leaves the object
+// without encodings.
+int C_SetCertBER(C_CERT_OBJ certificate, const unsigned char* ber, uint32_t berLen);
+// C_GetCertFields copies the fields record into |*fields|; its pointers and
+// handles refer to the object's own storage and objects.
+// Errors: C_ERR_NOT_CERT_OBJ; C_ERR_NULL_OUTPUT.
+int C_GetCertFields(C_CERT_OBJ certificate, C_CERT_FIELDS* fields);
+// C_SetCertFields checks |fields|, encodes the to-be-signed part from it and
+// takes the fields over (copying byte ranges, and names and extensions
+// through their DER unless they are the object's own). The object is then
+// unsigned. Errors: C_ERR_NOT_CERT_OBJ; C_ERR_NULL_CERT_FIELDS;
+// C_ERR_VERSION; C_ERR_EXTENSIONS; C_ERR_VALIDITY; C_ERR_SIG_ALGORITHM;
+// C_ERR_ISSUER; C_ERR_SUBJECT; C_ERR_NO_KEY_FORM; C_ERR_PUBLIC_KEY;
+// C_ERR_BAD_ARGUMENT for a byte range with a length but no bytes;
+// C_ERR_ALLOC. On failure the object is unchanged.
+int C_SetCertFields(C_CERT_OBJ certificate, const C_CERT_FIELDS* fields);
+// C_GetCertDER stores the signed encoding (owned by the object).
+// Errors: C_ERR_NOT_CERT_OBJ; C_ERR_NULL_OUTPUT; C_ERR_NOTHING_TO_SIGN when
+// the object is not signed.
+int C_GetCertDER(C_CERT_OBJ certificate, const unsigned char** der, uint32_t* derLen);
+// C_SignCert signs the to-be-signed part with |privateKey| under the record's
+// signature algorithm and makes the result the signed encoding. Errors:
+// C_ERR_NOT_CERT_OBJ; C_ERR_PRIVATE_KEY for a null key; C_ERR_NOTHING_TO_SIGN;
+// C_ERR_SIG_ALGORITHM; C_ERR_SIGN; C_ERR_ALLOC; C_ERR_CANCEL. On failure the
+// object is unchanged.
+int C_SignCert(C_CERT_OBJ certificate, Q_KEY_OBJ privateKey, Q_ALGORITHM_OBJ random, Q_SURRENDER_CTX* surrender);
+// C_VerifyCertSignature checks the signed encoding's signature with
+// |publicKey|. Returns 0 for a good signature; C_ERR_NOT_CERT_OBJ;
+// C_ERR_PUBLIC_KEY for a null key; C_ERR_EXT_UNHANDLED_CRITICAL;
+// C_ERR_ALLOC; C_ERR_CANCEL; C_ERR_CERT_SIGNATURE for every other failure.
+int C_VerifyCertSignature(C_CERT_OBJ certificate, Q_KEY_OBJ publicKey, Q_SURRENDER_CTX* surrender);
+
+// ---------------------------------------------------------------------------
+// Certificate request objects (type tag 1999) follow here.
 
 #ifdef __cplusplus
 }
