@@ -64,17 +64,17 @@ bool PosixFileSystem::CreateDirectory(const std::string& path) {
   return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
 }
 
-std::vector<std::string> PosixFileSystem::ListFiles(const std::string& spec) {
+std::vector<std::string> PosixFileSystem::ListFiles(const std::string& wildcard) {
   std::vector<std::string> names;
-  const size_t slash = spec.rfind('/');
+  const size_t slash = wildcard.rfind('/');
   std::string dir;
   std::string pattern;
   if (slash == std::string::npos) {
     dir.assign(1, '.');
-    pattern.assign(spec);
+    pattern.assign(wildcard);
   } else {
-    dir.assign(spec, 0, slash == 0 ? 1 : slash);  // "/x" lists the root
-    pattern.assign(spec, slash + 1, std::string::npos);
+    dir.assign(wildcard, 0, slash == 0 ? 1 : slash);  // "/x" lists the root
+    pattern.assign(wildcard, slash + 1, std::string::npos);
   }
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return names;

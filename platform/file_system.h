@@ -18,12 +18,12 @@ class FileSystem {
   virtual bool Find(const std::string& path) = 0;
   // Creates one directory; its parent must exist. True on success.
   virtual bool CreateDirectory(const std::string& path) = 0;
-  // The names of the plain files that match |spec|, a directory and a
+  // The names of the plain files that match |wildcard|, a directory and a
   // pattern joined by "/" (for example "/srv/ca/*.crt"). "*" and "?" are the
   // wildcards, letters match without regard to case, and "*.*" matches every
   // name. Hidden files (names starting with ".") and everything that is not a
   // plain file are left out. Unsorted; empty when the directory cannot be read.
-  virtual std::vector<std::string> ListFiles(const std::string& spec) = 0;
+  virtual std::vector<std::string> ListFiles(const std::string& wildcard) = 0;
   // The process's working directory, ending in "/".
   virtual std::string WorkingDirectory() = 0;
 };
@@ -33,7 +33,7 @@ class PosixFileSystem : public FileSystem {
   bool CanOpenForReading(const std::string& path) override;
   bool Find(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;
-  std::vector<std::string> ListFiles(const std::string& spec) override;
+  std::vector<std::string> ListFiles(const std::string& wildcard) override;
   std::string WorkingDirectory() override;
 };
 
