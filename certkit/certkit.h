@@ -389,7 +389,127 @@ int C_SignCert(C_CERT_OBJ certificate, Q_KEY_OBJ privateKey, Q_ALGORITHM_OBJ ran
 int C_VerifyCertSignature(C_CERT_OBJ certificate, Q_KEY_OBJ publicKey, Q_SURRENDER_CTX* surrender);
 
 // ---------------------------------------------------------------------------
-// Certificate request objects (type tag 1999) follow here.
+// Attributes objects (type tag 1996).
+//
+// An attributes object carries the attributes of a PKCS #10 request
+// (RFC 2986): a SET OF Attribute, each an attribute type OID with a SET of
+// values. Requests fill it when they are read and write it back through its
+// DER; the toolkit does not interpret the values.
+
+typedef struct C_AttributesObj* C_ATTRIBUTES_OBJ;
+
+// C_CreateAttributesObject stores a new, empty attributes object in
+// |*attributes|. Errors: C_ERR_NOT_ATTRIBUTES_OBJ for a null out-pointer;
+// C_ERR_ALLOC.
+int C_CreateAttributesObject(C_ATTRIBUTES_OBJ* attributes);
+// C_DestroyAttributesObject releases the object (wiping its encoding) and
+// sets the handle to null; another kind of handle is left alone.
+void C_DestroyAttributesObject(C_ATTRIBUTES_OBJ* attributes);
+// C_SetAttributesDER replaces the attributes with those of |ber|, a SET OF
+// Attribute (normalised to DER first). A null |ber| or length 0 empties the
+// object. On failure the object is unchanged. Errors:
+// C_ERR_NOT_ATTRIBUTES_OBJ; C_ERR_REQUEST_ATTRIBUTES when the input is not a
+// SET OF Attribute or an attribute type OID is empty; C_ERR_ALLOC.
+int C_SetAttributesDER(C_ATTRIBUTES_OBJ attributes, const unsigned char* ber, uint32_t berLen);
+// C_GetAttributesDER stores the object's DER SET OF Attribute (owned by the
+// object); an object without attributes gives null and 0.
+// Errors: C_ERR_NOT_ATTRIBUTES_OBJ; C_ERR_NULL_OUTPUT.
+int C_GetAttributesDER(C_ATTRIBUTES_OBJ attributes, const unsigned char** der, uint32_t* derLen);
+// C_GetAttributeCount stores the number of attributes in |*count|.
+// Errors: C_ERR_NOT_ATTRIBUTES_OBJ; C_ERR_NULL_OUTPUT.
+int C_GetAttributeCount(C_ATTRIBUTES_OBJ attributes, uint32_t* count);
+
+// ---------------------------------------------------------------------------
+// Certificate request objects (type tag 1999).
+//
+// A request object holds one PKCS #10 CertificationRequest (RFC 2986,
+// version 0) as its signed DER encoding, its to-be-signed encoding
+// (CertificationRequestInfo) and a fields record. It owns a subject name and
+// an attributes object. States as for certificate objects: new, set from BER
+// (signed), fields set (unsigned), signed.
+
+typedef struct C_CertRequestObj* C_CERT_REQUEST_OBJ;
+
+// The fields record that C_GetCertRequestFields fills and
+// C_SetCertRequestFields reads.
+typedef struct C_CERT_REQUEST_FIELDS {
+  uint32_t version;             // always 0
+  C_NAME_OBJ subject;
+  C_ITEM publicKey;             // DER SubjectPublicKeyInfo, whole
+  C_ATTRIBUTES_OBJ attributes;  // null in a record given to set: no attributes
+} C_CERT_REQUEST_FIELDS;
+
+// Largest digest the request operations write (SHA-1).
+#define C_REQUEST_DIGEST_MAX 20
+
+// C_CreateCertRequestObject stores a new request (version 0, empty subject,
+// no attributes) in |*request|. Errors: C_ERR_NOT_REQUEST_OBJ for a null
+// out-pointer; C_ERR_ALLOC.
+int C_CreateCertRequestObject(C_CERT_REQUEST_OBJ* request);
+// C_DestroyCertRequestObject releases the object, wiping its encodings and
+// releasing its subject and attributes, and sets the handle to null; another
+// kind of handle is left alone.
+void C_DestroyCertRequestObject(C_CERT_REQUEST_OBJ* request);
+// C_SetCertRequestBER normalises |ber| to DER, keeps that as the signed
+// encoding and decodes the fields from it. Errors: C_ERR_NOT_REQUEST_OBJ;
+// C_ERR_INPUT_DATA for no data or an encoding that cannot be split;
+// C_ERR_BAD_ENCODING when the structure is not a CertificationRequest's;
+// C_ERR_REQUEST_VERSION; C_ERR_NO_KEY_FORM; C_ERR_PUBLIC_KEY;
+// C_ERR_REQUEST_ATTRIBUTES; C_ERR_REQUEST_SUBJECT; C_ERR_ALLOC. A failure
+// before the encoding is taken leaves the object as it was; a later one
+// leaves it without encodings and with its fields unchanged.
+int C_SetCertRequestBER(C_CERT_REQUEST_OBJ request, const unsigned char* ber, uint32_t berLen);
+// C_GetCertRequestFields copies the fields record into |*fields|; its
+// pointers and handles refer to the object's own storage and objects.
+// Errors: C_ERR_NOT_REQUEST_OBJ; C_ERR_NULL_REQUEST_FIELDS.
+int C_GetCertRequestFields(C_CERT_REQUEST_OBJ request, C_CERT_REQUEST_FIELDS* fields);
+// C_SetCertRequestFields checks |fields|, takes them over (attributes and a
+// subject given by a handle other than the object's own through their DER;
+// the public key copied) and encodes the information part. The request is
+// then unsigned. Errors: C_ERR_NOT_REQUEST_OBJ; C_ERR_NULL_REQUEST_FIELDS;
+// C_ERR_REQUEST_VERSION; C_ERR_NO_KEY_FORM; C_ERR_PUBLIC_KEY (checked before
+// anything changes); C_ERR_NOT_ATTRIBUTES_OBJ; C_ERR_NOT_NAME_OBJ and the
+// name codes; C_ERR_ALLOC.
+int C_SetCertRequestFields(C_CERT_REQUEST_OBJ request, const C_CERT_REQUEST_FIELDS* fields);
+// C_SignCertRequest signs the information part with |privateKey| under the
+// signature algorithm |signatureAlgorithm| (C_SIG_*). When |digest| is not
+// null, the digest of the information part with that algorithm's digest is
+// also written to it (capacity |digestMax|, length in |*digestLen|).
+// Errors: C_ERR_NOT_REQUEST_OBJ; C_ERR_PRIVATE_KEY for a null key;
+// C_ERR_NOTHING_TO_SIGN; C_ERR_SIG_ALGORITHM; C_ERR_SIGN; C_ERR_DIGEST;
+// C_ERR_NULL_OUTPUT for a digest without a length pointer; C_ERR_ALLOC.
+int C_SignCertRequest(C_CERT_REQUEST_OBJ request, Q_KEY_OBJ privateKey, Q_ALGORITHM_OBJ random,
+                      uint32_t signatureAlgorithm, unsigned char* digest, uint32_t* digestLen, uint32_t digestMax,
+                      Q_SURRENDER_CTX* surrender);
+// C_GetCertRequestDER stores the signed encoding (owned by the object).
+// Errors: C_ERR_NOT_REQUEST_OBJ; C_ERR_NULL_OUTPUT; C_ERR_NOT_SIGNED.
+int C_GetCertRequestDER(C_CERT_REQUEST_OBJ request, const unsigned char** der, uint32_t* derLen);
+// C_VerifyCertRequestSignature checks the request's signature with the
+// public key it holds; with |digest| not null it also writes the digest of
+// the information part under the signature's digest. Returns 0 for a good
+// signature; C_ERR_NOT_REQUEST_OBJ; C_ERR_PUBLIC_KEY when the request's key
+// cannot be used; C_ERR_NOT_SIGNED; C_ERR_REQUEST_SIGNATURE for a bad
+// signature or an unusable signature algorithm; C_ERR_SIG_ALGORITHM,
+// C_ERR_NO_SIG_ALG_SOURCE, C_ERR_DIGEST, C_ERR_NULL_OUTPUT for the digest;
+// C_ERR_ALLOC; C_ERR_CANCEL.
+int C_VerifyCertRequestSignature(C_CERT_REQUEST_OBJ request, unsigned char* digest, uint32_t* digestLen,
+                                 uint32_t digestMax, Q_SURRENDER_CTX* surrender);
+// C_SetCertFromRequest reads the signed request |ber|, checks its signature
+// with its own key and sets |certificate|'s fields from it: version 0
+// (X.509 version 1), signature algorithm C_SIG_MD5_WITH_RSA, issuer and
+// subject both the request's subject, validity from now for 31535999
+// seconds, the request's public key. The certificate is left unsigned. With
+// |digest| or |digestLen| given, the digest of the request's information
+// part under the request's signature digest is written (|digest| holds
+// C_REQUEST_DIGEST_MAX octets). With |attributes| given, it receives the
+// request's attributes. Errors: C_ERR_NOT_CERT_OBJ; C_ERR_INPUT_DATA for no
+// data; C_ERR_NOT_ATTRIBUTES_OBJ; C_ERR_BAD_REQUEST when the request cannot
+// be read; the codes of C_VerifyCertRequestSignature (C_ERR_REQUEST_SIGNATURE
+// for a signature that does not verify); the codes of C_SetCertFields;
+// C_ERR_VALIDITY when the validity would pass the end of the time range;
+// C_ERR_ALLOC.
+int C_SetCertFromRequest(C_CERT_OBJ certificate, C_ATTRIBUTES_OBJ attributes, const unsigned char* ber,
+                         uint32_t berLen, unsigned char* digest, uint32_t* digestLen, Q_SURRENDER_CTX* surrender);
 
 #ifdef __cplusplus
 }

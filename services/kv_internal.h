@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/trace.h"
 
@@ -17,6 +18,11 @@
 inline void KVWipe(void* p, size_t n) {
   if (p != nullptr && n != 0) explicit_bzero(p, n);
 }
+
+// The serial number of a certificate issued at |issueTime| for the public
+// key encoding |publicKey|: "%08lX%08lX" of the time and of the key's first
+// four bytes read as a little-endian number, 16 characters and a terminator.
+void iKVSerialNumber(uint32_t issueTime, const unsigned char* publicKey, uint32_t publicKeyLength, char out[17]);
 
 // Forgets the process seed (wiped), so the next iGetSeed gathers a new pool.
 // For tests only.

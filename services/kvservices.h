@@ -8,6 +8,7 @@
 #ifndef KVCATOOL_SERVICES_KVSERVICES_H
 #define KVCATOOL_SERVICES_KVSERVICES_H
 
+#include "certkit/certkit.h"
 #include "cryptokit/cryptokit.h"
 
 // ---------------------------------------------------------------------------
@@ -180,5 +181,134 @@ int errKVKeyFileGetPublicKey(const char* path, unsigned char* buffer, int* lengt
 int errKVKeyFileGetPrivateKeyEx(const char* path, unsigned char* buffer, int* length, const char* password);
 // 1 when the file can be opened for reading, else 0.
 int iFileExists(const char* path);
+
+// ---------------------------------------------------------------------------
+// Certificates (kv_cert).
+//
+// Certificate buffers are allocated by the services from the process heap;
+// the caller wipes them if it wishes and releases them with vKVCertFreeCert
+// (certificates) or vKVCertReqFreeReq (requests).
+
+// The names of a subject or issuer, passed by value: the country (two
+// letters and a terminator), the organization and the common name, each a
+// zero-terminated text.
+struct CertNameFields {
+  char country[3];
+  char organization[512];
+  char commonName[512];
+};
+
+// Items of a certificate for iGetItemFromCert.
+#define KV_CERT_ITEM_ISSUER_NAME 9     // issuer's first attribute value + zero byte
+#define KV_CERT_ITEM_PUBLIC_KEY 10     // DER SubjectPublicKeyInfo (key type 102)
+#define KV_CERT_ITEM_SUBJECT_NAME 12   // subject's first attribute value + zero byte
+#define KV_CERT_ITEM_SERIAL_NUMBER 13  // serial number octets + zero byte
+
+// Validity of every certificate issued here: 7300 days.
+#define KV_CERT_VALIDITY_SECONDS 630720000u
+// Largest certificate file read (larger ones are refused with 19011).
+#define KV_CERT_MAX_FILE_SIZE (1024 * 1024)
+
+// Reads a whole certificate file into a new buffer. 0; 19004 when the file
+// cannot be opened; 19011 when it is empty, larger than 1 MiB or cannot be
+// read in full (after a short read the buffer has been handed out and the
+// caller releases it); 19001; 19005 for null out-arguments.
+int errKVCertReadFromFile(const char* path, int* length, unsigned char** buffer);
+// Releases a certificate buffer of this module; null is ignored.
+void vKVCertFreeCert(unsigned char* buffer);
+// One item of the certificate |certificate| (|certificateLength| bytes) into
+// |buffer|, whose capacity is |*length|; |*length| receives the item's
+// length (terminator included for the names and the serial number).
+// 0, 19001, 19005, 19011 or 19012 (buffer too small, nothing copied). An
+// item code outside the table returns 0 and touches nothing.
+int iGetItemFromCert(int certificateLength, const unsigned char* certificate, int* length, unsigned char* buffer,
+                     int item);
+int errKVCertX509GetPublicKey(int certificateLength, const unsigned char* certificate, int* length,
+                              unsigned char* buffer);
+int errKVCertX509GetIssuerName(int certificateLength, const unsigned char* certificate, int* length,
+                               unsigned char* buffer);
+int errKVCertX509GetSubjectName(int certificateLength, const unsigned char* certificate, int* length,
+                                unsigned char* buffer);
+int errKVCertX509GetSerialNumber(int certificateLength, const unsigned char* certificate, int* length,
+                                 unsigned char* buffer);
+// No extension is read: sets |*extensionLength| to 0 and returns 0.
+int errKVCertX509GetExtension(int certificateLength, const unsigned char* certificate, int* extensionLength,
+                              unsigned char* extension);
+// Checks the signature of |certificate| with |publicKey|. 0; 19007 for a bad
+// signature; a certificate toolkit code for any other failure (1852 for a
+// critical extension nothing handles, 1797 for no data).
+int iVerifyCertificate(const unsigned char* certificate, Q_KEY_OBJ publicKey, int certificateLength);
+// As iVerifyCertificate with a DER public key (type 102). 0, 19005, 19006
+// or 19007.
+int errKVCertX509Verify(int publicKeyLength, const unsigned char* publicKey, int certificateLength,
+                        const unsigned char* certificate);
+// As errKVCertX509Verify with the public key of the issuer's certificate.
+int errKVCertX509VerifyWithCert(int issuerCertificateLength, const unsigned char* issuerCertificate,
+                                int certificateLength, const unsigned char* certificate);
+// The working steps of the two create operations below; the key, random and
+// certificate objects made are left to the caller, who destroys those that
+// exist.
+int iCreateCertificate(int privateKeyLength, const unsigned char* privateKey, const char* issuer,
+                       int publicKeyLength, const unsigned char* publicKey, const char* subject, int extensionLength,
+                       const unsigned char* extension, int* certificateLength, unsigned char** certificate,
+                       Q_KEY_OBJ* key, Q_ALGORITHM_OBJ* random, C_CERT_OBJ* certificateObject);
+// A certificate with common-name-only names (PrintableString), signed with
+// md5WithRSAEncryption, into a new buffer. 0 or a code of the service layer.
+int errKVCertX509Create(int privateKeyLength, const unsigned char* privateKey, const char* issuer,
+                        int publicKeyLength, const unsigned char* publicKey, const char* subject,
+                        int extensionLength, const unsigned char* extension, int* certificateLength,
+                        unsigned char** certificate);
+// The public key, the subject's first attribute value (zero-terminated, in
+// a new block) and the extension length (0) of a DER request whose
+// signature verifies. 0, 19001, 19005 or 19014. The caller releases the
+// two blocks with vKVCertFreeCert.
+int iGetItemsFromCertReq(int requestLength, const unsigned char* request, int* publicKeyLength,
+                         unsigned char** publicKey, char** subject, int* extensionLength);
+// A certificate for a PKCS #10 request, as errKVCertX509Create.
+int errKVCertX509CreateFromPKCS10Req(int privateKeyLength, const unsigned char* privateKey, const char* issuer,
+                                     int requestLength, const unsigned char* request, int* certificateLength,
+                                     unsigned char** certificate);
+
+// ---------------------------------------------------------------------------
+// Certificate requests and issuing (certgeneric).
+
+// Adds the country (PrintableString, always two octets), the organization
+// (T61String) and, when not empty, the common name (T61String) to |name|,
+// one attribute per RDN. 0 or the certificate toolkit's code.
+int errKVMakeNameObject(C_NAME_OBJ name, CertNameFields fields);
+// A PKCS #10 request for |subject| and the public key, signed with
+// sha1WithRSAEncryption by the private key. 0, 19001, 19020, or the code of
+// the failing step. The request object in |*requestObject| is the caller's
+// whenever it was created (C_DestroyCertRequestObject); the buffer is
+// released with vKVCertReqFreeReq. |reserved| is not read.
+int errKVGenCertReq(int privateKeyLength, const unsigned char* privateKey, int publicKeyLength,
+                    const unsigned char* publicKey, CertNameFields subject, unsigned char** request,
+                    int* requestLength, C_CERT_REQUEST_OBJ* requestObject, int reserved);
+// Issues the certificate for the request (subject and public key of the
+// request, issuer |issuer|, version 3, the serial number and validity of
+// kv_cert, sha1WithRSAEncryption) signed by the issuer's private key, hands
+// out its DER and writes it to |path|. The file is replaced whole or left
+// as it was: on -1 (cannot be opened or written) no partial file remains.
+// 0, -1, 19001, 19003, 19008, 19015, 19016, or a certificate toolkit code.
+// The certificate object is the caller's whenever it was created.
+int errKVGenCert(const char* path, int privateKeyLength, const unsigned char* privateKey, CertNameFields issuer,
+                 int requestLength, const unsigned char* request, C_CERT_OBJ* certificateObject,
+                 int* certificateLength, unsigned char** certificate, int reserved);
+// The working steps of errKVCertReqPKCS10Create; the objects made are left
+// to the caller.
+int iGenerateCertRequestStructure(int privateKeyLength, const unsigned char* privateKey, int publicKeyLength,
+                                  const unsigned char* publicKey, const char* subject, int extensionLength,
+                                  const unsigned char* extension, int* requestLength, unsigned char** request,
+                                  Q_KEY_OBJ* key, C_CERT_REQUEST_OBJ* requestObject, Q_ALGORITHM_OBJ* random);
+// A request with a common-name-only subject (PrintableString), signed with
+// md5WithRSAEncryption. 0 or a code of the service layer.
+int errKVCertReqPKCS10Create(int privateKeyLength, const unsigned char* privateKey, int publicKeyLength,
+                             const unsigned char* publicKey, const char* subject, int extensionLength,
+                             const unsigned char* extension, int* requestLength, unsigned char** request);
+// Checks a DER request's signature with its own key. 0, 19001, 19005 or
+// 19014.
+int errKVCertReqPKCS10Verify(int requestLength, const unsigned char* request);
+// Releases a request buffer; null is ignored.
+void vKVCertReqFreeReq(unsigned char* buffer);
 
 #endif

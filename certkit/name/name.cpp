@@ -137,6 +137,12 @@ int DecodeAva(uint32_t, uint32_t, uint32_t index, const uint8_t*, uint32_t, cons
                 nullptr);
 }
 
+// RelativeDistinguishedName is SET SIZE (1..MAX) OF (X.501): an empty SET
+// would leave an encoding whose AVAs write back without it, so it is refused.
+int DecodeRdn(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t contentLen, void*) {
+  return contentLen == 0 ? kAsnErrEncoding : 0;
+}
+
 int EncodeRdn(ElementList* list, uint32_t, uint32_t, uint32_t, const void* slot) {
   auto* encoder = static_cast<NameEncoder*>(const_cast<void*>(slot));
   if (encoder == nullptr || encoder->next >= encoder->avas->count) return ElementAppendEnd(list, false);
@@ -158,7 +164,7 @@ int EncodeRdn(ElementList* list, uint32_t, uint32_t, uint32_t, const void* slot)
 
 const AsnEntry kNameTemplate[] = {
     {kAsnSequence | kAsnOf, nullptr, nullptr, 0},
-    {kAsnSet | kAsnOf, nullptr, EncodeRdn, kSlotRdnEncoder},
+    {kAsnSet | kAsnOf, DecodeRdn, EncodeRdn, kSlotRdnEncoder},
     {kAsnSequence, DecodeAva, nullptr, kSlotAvaDecoder},
     {kAsnOid, AsnDecodeContents, nullptr, kSlotAvaType},
     {kAsnAny, nullptr, nullptr, kSlotAvaValue},

@@ -30,7 +30,9 @@
 // GCC 12's AVX-512 headers start some intrinsics from a deliberately
 // undefined register, which its flow analysis reports once inlined.
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #endif
 

@@ -307,7 +307,9 @@ TEST_F(CommandsTest, ContentsOfOurAndOpenSslCertificates) {
   };
   const Row rows[] = {
       {"v1.crt", "", "X.509 v1"},
-      {"v3.crt", "-addext basicConstraints=CA:TRUE", "X.509 v3"},
+      // basicConstraints must be critical: the certificate toolkit refuses
+      // it marked non-critical (1850), as RFC 5280 requires for CA certificates.
+      {"v3.crt", "-addext basicConstraints=critical,CA:TRUE", "X.509 v3"},
   };
   for (const Row& row : rows) {
     const std::string pem = Path(row.name + ".pem");

@@ -1,0 +1,309 @@
+#include "cli/cli_options.h"
+
+#include <cstdint>
+
+namespace kvcli {
+namespace {
+
+constexpr uint32_t Bit(Command c) { return 1u << static_cast<int>(c); }
+
+constexpr uint32_t kCreating = Bit(Command::kNewRoot) | Bit(Command::kNewServer) | Bit(Command::kCreateServerCert);
+constexpr uint32_t kEvery = 0xFFFFFFFEu;  // every subcommand
+
+struct CommandSpec {
+  Command id;
+  const char* name;
+  const char* argument;  // positional argument as shown, or null
+  bool argumentRequired;
+  bool certificateCommands;  // needs the application's certificate commands
+  const char* summary;
+  const char* description;
+};
+
+const CommandSpec kCommands[] = {
+    {Command::kNewRoot, "new-root", nullptr, false, true, "Create a root certificate and key file; make it the current root",
+     "Creates a 2048-bit key pair in a new key file, its private key encrypted under a\n"
+     "new password (asked twice), and a self-signed root certificate, then makes it the\n"
+     "current root. The file names default to <host>.crt and <host>.key in the directory."},
+    {Command::kSelectRoot, "select-root", "CERT", true, true, "Make an existing root certificate the current root",
+     "Checks the certificate, its key file (same name, .key) and that it is self-signed,\n"
+     "asks for the root key password and remembers the root."},
+    {Command::kViewRoot, "view-root", nullptr, false, true, "Show the contents of the current root certificate",
+     "Shows subject, issuer, validity dates, version and serial number of the current root."},
+    {Command::kNewServer, "new-server", nullptr, false, true,
+     "Create a server certificate and key file, signed by the current root",
+     "Creates a 1024-bit key pair in a new key file under a new password (asked twice)\n"
+     "and a certificate for it issued by the current root (the root key password is\n"
+     "asked for). Organization and country default to those of the current root."},
+    {Command::kCreateServerCert, "create-server-cert", "KEYFILE", true, true,
+     "Create a server certificate for an existing key file",
+     "Unlocks KEYFILE with its password and issues a certificate for its key, signed by\n"
+     "the current root (the root key password is asked for). The certificate file\n"
+     "defaults to KEYFILE with .crt in place of .key."},
+    {Command::kView, "view", "CERT", true, true, "Show the contents of a certificate file",
+     "Shows subject, issuer, validity dates, version and serial number of CERT."},
+    {Command::kVerify, "verify", "CERT", true, true, "Verify that a certificate was signed by the current root",
+     "Exits with 0 when the signature of CERT verifies with the current root's key,\n"
+     "with 1 when it does not or cannot be verified."},
+    {Command::kList, "list", "[DIR]", false, false, "List the certificate and key files of a directory",
+     "Lists the files of DIR (default: the working directory) that match the filter."},
+    {Command::kStatus, "status", nullptr, false, false, "Show the current root certificate and its key file",
+     "Exits with 0 when a root is current, with 1 when none is."},
+    {Command::kExportCert, "export-cert", "CERT", true, false, "Write a certificate file as PEM",
+     "Writes the certificate CERT as PEM (\"BEGIN CERTIFICATE\"). An existing file is\n"
+     "never overwritten."},
+    {Command::kExportKey, "export-key", "KEYFILE", true, false, "Write the private key of a key file as PKCS #8 PEM",
+     "Unlocks KEYFILE with its password and writes the private key as PKCS #8: encrypted\n"
+     "under a new export password (asked twice) with pbeWithSHA1AndDES-CBC, or with\n"
+     "--unencrypted in the clear. The file is made with mode 0600 and an existing file\n"
+     "is never overwritten."},
+};
+
+struct OptionSpec {
+  const char* name;
+  const char* argument;  // null for a flag
+  uint32_t commands;     // subcommands that take it
+  uint32_t shownRequired;  // subcommands whose usage line shows it without brackets
+  const char* help;
+  // The parser refuses a command line without it (for the subcommands of
+  // |shownRequired|). The names of the details are shown as required but
+  // left to the details dialog's own checks, as in the desktop program.
+  bool enforced = false;
+};
+
+const OptionSpec kOptions[] = {
+    {"dir", "D", Bit(Command::kNewRoot) | Bit(Command::kNewServer), 0,
+     "directory of the proposed file names (default: the working directory)"},
+    {"host", "H", kCreating, Bit(Command::kNewServer), "host name, the certificate's common name"},
+    {"org", "O", kCreating, Bit(Command::kNewRoot), "organization"},
+    {"country", "CC", kCreating, Bit(Command::kNewRoot), "two-letter country code"},
+    {"cert", "F", kCreating, 0, "certificate file to write"},
+    {"key", "F", Bit(Command::kNewRoot) | Bit(Command::kNewServer), 0, "key file to write"},
+    {"password-file", "FILE", kCreating | Bit(Command::kExportKey), 0,
+     "read the key password from the first line of FILE (a new password\n"
+     "counts as entered twice) instead of asking on the terminal"},
+    {"root-password-file", "FILE",
+     Bit(Command::kSelectRoot) | Bit(Command::kNewServer) | Bit(Command::kCreateServerCert), 0,
+     "read the root key password from the first line of FILE"},
+    {"export-password-file", "FILE", Bit(Command::kExportKey), 0,
+     "read the new export password from the first line of FILE"},
+    {"unencrypted", nullptr, Bit(Command::kExportKey), 0, "write the private key unencrypted"},
+    {"out", "F", Bit(Command::kExportCert) | Bit(Command::kExportKey), Bit(Command::kExportCert) | Bit(Command::kExportKey),
+     "file to write (must not exist)", true},
+    {"filter", "crt|key|both|all", Bit(Command::kList), 0, "which files to list (default: crt)"},
+    {"yes", nullptr, kCreating, 0, "answer yes to every question"},
+    {"no", nullptr, kCreating, 0, "answer no to every question"},
+    {"help", nullptr, kEvery, 0, "show this help"},
+};
+
+const CommandSpec* FindCommand(const std::string& name) {
+  for (const CommandSpec& c : kCommands) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
+}
+
+const CommandSpec& SpecOf(Command id) {
+  for (const CommandSpec& c : kCommands) {
+    if (c.id == id) return c;
+  }
+  return kCommands[0];
+}
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& o : kOptions) {
+    if (name == o.name) return &o;
+  }
+  return nullptr;
+}
+
+std::string Pad(std::string text, size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+// |text| with every line after the first indented by |indent| spaces.
+std::string Indent(const std::string& text, size_t indent) {
+  std::string out;
+  for (char ch : text) {
+    out += ch;
+    if (ch == '\n') out.append(indent, ' ');
+  }
+  return out;
+}
+
+std::string UsageLine(const CommandSpec& c) {
+  std::string line = std::string("Usage: ") + kProgramName + " " + c.name;
+  if (c.argument != nullptr) line += std::string(" ") + c.argument;
+  for (const OptionSpec& o : kOptions) {
+    if ((o.commands & Bit(c.id)) == 0 || std::string(o.name) == "help") continue;
+    std::string item = std::string("--") + o.name;
+    if (o.argument != nullptr) item += std::string(" ") + o.argument;
+    line += (o.shownRequired & Bit(c.id)) != 0 ? " " + item : " [" + item + "]";
+  }
+  return line;
+}
+
+std::string UsageError(const std::string& problem, const std::string& helpFor) {
+  std::string text = std::string(kProgramName) + ": " + problem + "\n";
+  text += std::string("Try '") + kProgramName + (helpFor.empty() ? "" : " " + helpFor) + " --help'.\n";
+  return text;
+}
+
+}  // namespace
+
+bool NeedsCertificateCommands(Command command) {
+  return command != Command::kNone && SpecOf(command).certificateCommands;
+}
+
+std::string ProgramHelp() {
+  std::string text = std::string("Usage: ") + kProgramName + " COMMAND [ARGUMENT] [OPTIONS]\n";
+  text += "       " + std::string(kProgramName) + " --help | --version\n\n";
+  text += "The certificate utility's commands from a terminal or a script. Passwords are\n"
+          "read from the terminal without echo, or from files named by the *-password-file\n"
+          "options; never from the command line.\n\nCommands:\n";
+  for (const CommandSpec& c : kCommands) text += "  " + Pad(c.name, 20) + c.summary + "\n";
+  text += "\nExit status: 0 success, 1 the command failed, 2 usage error.\n";
+  text += std::string("Run '") + kProgramName + " COMMAND --help' for the options of a command.\n";
+  return text;
+}
+
+std::string CommandHelp(Command command) {
+  const CommandSpec& c = SpecOf(command);
+  std::string text = UsageLine(c) + "\n\n" + c.summary + ".\n" + c.description + "\n\nOptions:\n";
+  for (const OptionSpec& o : kOptions) {
+    if ((o.commands & Bit(c.id)) == 0) continue;
+    std::string item = std::string("--") + o.name;
+    if (o.argument != nullptr) item += std::string(" ") + o.argument;
+    text += "  " + Pad(item, 28) + Indent(o.help, 30) + "\n";
+  }
+  return text;
+}
+
+ParseResult ParseCommandLine(int argc, const char* const* argv) {
+  ParseResult result;
+  if (argc < 2) {
+    result.text = UsageError("no command given", "");
+    return result;
+  }
+  const std::string first = argv[1];
+  if (first == "--help" || first == "-h") {
+    result.outcome = ParseOutcome::kShowHelp;
+    result.text = ProgramHelp();
+    return result;
+  }
+  if (first == "--version") {
+    result.outcome = ParseOutcome::kShowVersion;
+    return result;
+  }
+  const CommandSpec* entry = FindCommand(first);
+  if (entry == nullptr) {
+    result.text = UsageError(first.rfind("-", 0) == 0 ? "unknown option '" + first + "'"
+                                                      : "unknown command '" + first + "'",
+                             "");
+    return result;
+  }
+  Invocation& inv = result.invocation;
+  inv.command = entry->id;
+  inv.commandName = entry->name;
+  bool optionsEnded = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      inv.arguments.push_back(arg);
+      continue;
+    }
+    if (arg == "-h") {
+      result.outcome = ParseOutcome::kShowHelp;
+      result.text = CommandHelp(entry->id);
+      return result;
+    }
+    if (arg.rfind("--", 0) != 0) {
+      result.text = UsageError("unknown option '" + arg + "'", entry->name);
+      return result;
+    }
+    std::string name = arg.substr(2);
+    std::string value;
+    bool inlineValue = false;
+    const size_t eq = name.find('=');
+    if (eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.resize(eq);
+      inlineValue = true;
+    }
+    const OptionSpec* option = FindOption(name);
+    if (option == nullptr || (option->commands & Bit(entry->id)) == 0) {
+      result.text = UsageError("unknown option '--" + name + "' for " + entry->name, entry->name);
+      return result;
+    }
+    if (name == "help") {
+      result.outcome = ParseOutcome::kShowHelp;
+      result.text = CommandHelp(entry->id);
+      return result;
+    }
+    if (option->argument == nullptr) {
+      if (inlineValue) {
+        result.text = UsageError("option '--" + name + "' takes no value", entry->name);
+        return result;
+      }
+    } else if (!inlineValue) {
+      if (i + 1 >= argc) {
+        result.text = UsageError("option '--" + name + "' needs a value (" + option->argument + ")", entry->name);
+        return result;
+      }
+      value = argv[++i];
+    }
+    if (inv.values.count(name) != 0) {
+      result.text = UsageError("option '--" + name + "' given twice", entry->name);
+      return result;
+    }
+    inv.values[name] = value;
+  }
+  // The positional argument.
+  const size_t allowed = entry->argument == nullptr ? 0 : 1;
+  if (inv.arguments.size() > allowed) {
+    result.text = UsageError("unexpected argument '" + inv.arguments[allowed] + "'", entry->name);
+    return result;
+  }
+  if (entry->argumentRequired && inv.arguments.empty()) {
+    result.text = UsageError(std::string("missing argument ") + entry->argument, entry->name);
+    return result;
+  }
+  // Options that must be there or go together.
+  for (const OptionSpec& o : kOptions) {
+    if (o.enforced && (o.shownRequired & Bit(entry->id)) != 0 && !inv.Has(o.name)) {
+      result.text = UsageError(std::string("missing option --") + o.name + " " + o.argument, entry->name);
+      return result;
+    }
+  }
+  if (inv.Has("yes") && inv.Has("no")) {
+    result.text = UsageError("options '--yes' and '--no' exclude each other", entry->name);
+    return result;
+  }
+  if (inv.Has("unencrypted") && inv.Has("export-password-file")) {
+    result.text = UsageError("options '--unencrypted' and '--export-password-file' exclude each other", entry->name);
+    return result;
+  }
+  if (inv.Has("filter")) {
+    const std::string f = inv.Get("filter");
+    if (f != "crt" && f != "key" && f != "both" && f != "all") {
+      result.text = UsageError("bad value '" + f + "' for --filter (crt, key, both or all)", entry->name);
+      return result;
+    }
+  }
+  for (const char* pathOption : {"dir", "cert", "key", "out", "password-file", "root-password-file",
+                                 "export-password-file"}) {
+    if (inv.Has(pathOption) && inv.Get(pathOption).empty()) {
+      result.text = UsageError(std::string("option '--") + pathOption + "' needs a value", entry->name);
+      return result;
+    }
+  }
+  result.outcome = ParseOutcome::kRun;
+  return result;
+}
+
+}  // namespace kvcli

@@ -1,0 +1,160 @@
+#include "cli/terminal_ui.h"
+
+#include <cctype>
+
+#include "app/cert_contents.h"
+#include "app/cert_details_dialog.h"
+#include "app/main_dialog.h"
+#include "app/strings.h"
+#include "cli/terminal_input.h"
+
+namespace kvcli {
+
+PasswordSources::~PasswordSources() {
+  for (std::optional<std::string>* p : {&keyPassword, &rootPassword, &exportPassword}) {
+    if (p->has_value()) kvapp::WipeString(**p);
+  }
+}
+
+TerminalUi::TerminalUi(std::FILE* out, std::FILE* err, PasswordSources& passwords)
+    : out_(out), err_(err), passwords_(passwords) {}
+
+void TerminalUi::Print(const std::string& text) {
+  std::fputs(text.c_str(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+bool TerminalUi::AskTerminalPassword(const std::string& prompt, const char* optionName, std::string& password) {
+  if (!passwords_.terminal) {
+    ShowError(std::string("No terminal to ask for the password on: use ") + optionName + " FILE.");
+    return false;
+  }
+  std::fflush(out_);
+  return ReadHiddenLine(err_, prompt, password);
+}
+
+void TerminalUi::ShowError(const std::string& text) {
+  ++errorCount;
+  std::fflush(out_);
+  std::fputs(text.c_str(), err_);
+  std::fputc('\n', err_);
+  std::fflush(err_);
+}
+
+void TerminalUi::ShowMessage(const std::string& text) {
+  plainMessages.push_back(text);
+  Print(text);
+}
+
+bool TerminalUi::AskYesNo(const std::string& text) {
+  const std::string prompt = text + " [y/n] ";
+  if (scriptedAnswer.has_value() || !passwords_.terminal) {
+    // Scripts answer from the command line; without a terminal and without
+    // an answer the careful one is no.
+    const bool answer = scriptedAnswer.value_or(false);
+    Print(prompt + (answer ? "y" : "n"));
+    return answer;
+  }
+  for (;;) {
+    std::string line;
+    if (!ReadLine(out_, prompt, line)) {
+      Print("");
+      return false;
+    }
+    std::string word;
+    for (char ch : line) {
+      if (!std::isspace(static_cast<unsigned char>(ch))) word += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    }
+    if (word == "y" || word == "yes") return true;
+    if (word == "n" || word == "no") return false;
+  }
+}
+
+bool TerminalUi::AskRootPassword(std::string& password) {
+  kvapp::WipeString(password);
+  rootPromptReached = true;
+  if (rootMode == RootPasswordMode::kCheckOnly) return false;
+  if (passwords_.rootPassword.has_value()) {
+    // A password from a file is given once: after "Password incorrect."
+    // the prompt is cancelled.
+    if (passwords_.rootPasswordGiven) return false;
+    passwords_.rootPasswordGiven = true;
+    password = passwords_.rootPassword->substr(0, kvapp::kRootPasswordMaxChars);
+    return true;
+  }
+  if (passwords_.terminal) std::fputs("Enter password to unlock root key.\n", err_);
+  if (!AskTerminalPassword("Password: ", "--root-password-file", password)) return false;
+  if (password.size() > kvapp::kRootPasswordMaxChars) password.resize(kvapp::kRootPasswordMaxChars);
+  return true;
+}
+
+bool TerminalUi::ChooseFileToOpen(const std::string&, const std::string&, std::string&) { return false; }
+bool TerminalUi::ChooseDirectory(const std::string&, const std::string&, std::string&) { return false; }
+
+void TerminalUi::ShowProgress(const std::string& text) { Print(text); }
+void TerminalUi::HideProgress() {}
+void TerminalUi::SetBusyPointer(bool) {}
+void TerminalUi::WriteOutputLine(const std::string& line) { Print(line); }
+void TerminalUi::ShowHelp(kvapp::HelpCommand, uint32_t, const std::vector<std::pair<uint32_t, uint32_t>>&) {}
+
+void TerminalUi::RunMainDialog(kvapp::MainDialog& dialog) {
+  dialog.OnInitDialog();
+  // The session decides when the posted restoring of the remembered root
+  // runs, so that it can first choose how the root password is answered.
+  if (session) {
+    session(dialog);
+  } else {
+    dialog.RunPostedMessages();
+  }
+}
+
+bool TerminalUi::RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) {
+  using namespace kvapp;
+  dialog.OnInitDialog();
+  // The host name first, so that automatic naming runs as for a user.
+  if (details.hostName) dialog.SetControlText(kIdHostName, *details.hostName);
+  if (details.organization) dialog.SetControlText(kIdOrganization, *details.organization);
+  if (details.country) dialog.SetControlText(kIdCountry, *details.country);
+  if (details.certFile) dialog.SetControlText(kIdCertFile, *details.certFile);
+  if (details.keyFile) dialog.SetControlText(kIdKeyFile, *details.keyFile);
+
+  // A new key's password is entered twice; an existing key's once.
+  const bool newKey = dialog.IsEnabled(kIdConfirmPassword);
+  std::string password, confirm;
+  bool ok = true;
+  if (passwords_.keyPassword.has_value()) {
+    password = *passwords_.keyPassword;
+    if (newKey) confirm = *passwords_.keyPassword;
+  } else if (newKey) {
+    ok = AskTerminalPassword("Key Password: ", "--password-file", password) &&
+         AskTerminalPassword("Confirm Password: ", "--password-file", confirm);
+  } else {
+    ok = AskTerminalPassword("Key Password: ", "--password-file", password);
+  }
+  if (ok) {
+    dialog.SetControlText(kIdPassword, password);
+    if (newKey) dialog.SetControlText(kIdConfirmPassword, confirm);
+  }
+  WipeString(password);
+  WipeString(confirm);
+  if (!ok) return false;
+  // The dialog's own checks; a refusal has told the user why, and with no
+  // one to correct the entries the command ends there.
+  return dialog.OnOK();
+}
+
+void TerminalUi::ShowCertContents(const kvapp::CertContentsFields& fields) {
+  contentsShown = true;
+  // In the order the contents dialog shows them.
+  Print("Subject: " + fields.subject);
+  Print("Issuer: " + fields.issuer);
+  Print("Start Date: " + fields.startDate);
+  Print("End Date: " + fields.endDate);
+  Print("Version: " + fields.version);
+  Print("Serial Number: " + fields.serialNumber);
+}
+
+void TerminalUi::ShowAbout(const std::string& productLine) { Print(productLine); }
+
+}  // namespace kvcli

@@ -1,0 +1,94 @@
+// The terminal front end: the application's message boxes, questions,
+// password prompts and dialogs on standard output, standard error and the
+// terminal, with answers for scripts taken from the command line and from
+// password files.
+#ifndef KVCATOOL_CLI_TERMINAL_UI_H
+#define KVCATOOL_CLI_TERMINAL_UI_H
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/ui.h"
+
+namespace kvcli {
+
+// Where passwords come from: files named on the command line, else the
+// terminal on standard input (without echo). The contents are wiped when the
+// object goes.
+struct PasswordSources {
+  std::optional<std::string> keyPassword;     // --password-file
+  std::optional<std::string> rootPassword;    // --root-password-file
+  std::optional<std::string> exportPassword;  // --export-password-file
+  bool terminal = false;                      // standard input is a terminal
+  bool rootPasswordGiven = false;             // the file's root password has been handed out once
+
+  PasswordSources() = default;
+  PasswordSources(const PasswordSources&) = delete;
+  PasswordSources& operator=(const PasswordSources&) = delete;
+  ~PasswordSources();
+};
+
+// What the details dialog is filled with; unset fields keep the dialog's
+// proposals.
+struct DetailsValues {
+  std::optional<std::string> hostName, organization, country, certFile, keyFile;
+};
+
+class TerminalUi : public kvapp::UserInterface {
+ public:
+  // How the root key password prompt is answered.
+  enum class RootPasswordMode {
+    kCheckOnly,  // not asked: the prompt is only noted (the checks before it passed)
+    kAsk,        // asked (terminal or --root-password-file)
+  };
+
+  TerminalUi(std::FILE* out, std::FILE* err, PasswordSources& passwords);
+
+  // Set by the session before it runs a command.
+  std::optional<bool> scriptedAnswer;  // --yes / --no
+  DetailsValues details;
+  RootPasswordMode rootMode = RootPasswordMode::kCheckOnly;
+  // What runs inside the main dialog once it is open.
+  std::function<void(kvapp::MainDialog&)> session;
+
+  // What happened.
+  int errorCount = 0;
+  std::vector<std::string> plainMessages;
+  bool rootPromptReached = false;
+  bool contentsShown = false;
+
+  // A line of the front end's own on standard output.
+  void Print(const std::string& text);
+  // Asks for a password on the terminal (hidden); false when there is no
+  // terminal (after saying which option to use) or the input ended.
+  bool AskTerminalPassword(const std::string& prompt, const char* optionName, std::string& password);
+
+  void ShowError(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+  bool AskRootPassword(std::string& password) override;
+  bool ChooseFileToOpen(const std::string& filter, const std::string& initialName, std::string& path) override;
+  bool ChooseDirectory(const std::string& filter, const std::string& initialName, std::string& path) override;
+  void ShowProgress(const std::string& text) override;
+  void HideProgress() override;
+  void SetBusyPointer(bool busy) override;
+  void WriteOutputLine(const std::string& line) override;
+  void ShowHelp(kvapp::HelpCommand command, uint32_t context,
+                const std::vector<std::pair<uint32_t, uint32_t>>& menuTable) override;
+  void RunMainDialog(kvapp::MainDialog& dialog) override;
+  bool RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) override;
+  void ShowCertContents(const kvapp::CertContentsFields& fields) override;
+  void ShowAbout(const std::string& productLine) override;
+
+ private:
+  std::FILE* out_;
+  std::FILE* err_;
+  PasswordSources& passwords_;
+};
+
+}  // namespace kvcli
+
+#endif

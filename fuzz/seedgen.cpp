@@ -1,0 +1,309 @@
+// Writes seed inputs made with our own code for the fuzz targets:
+//   fuzz_seedgen <directory>
+// creates <directory>/<target>/ and one file a seed in it. The inputs are
+// deterministic (a fixed random seed), so the corpus is the same every run.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "certkit/certkit.h"
+#include "cryptokit/cryptokit.h"
+#include "cryptokit/der/der.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+fs::path g_root;
+int g_failures = 0;
+
+void Fail(const char* what, int status) {
+  std::fprintf(stderr, "seedgen: %s failed with %d\n", what, status);
+  ++g_failures;
+}
+
+void Write(const std::string& target, const std::string& name, const Bytes& bytes) {
+  fs::create_directories(g_root / target);
+  std::ofstream out(g_root / target / name, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// A small deterministic generator for operands and texts (xorshift).
+uint64_t g_state = 0x9e3779b97f4a7c15ull;
+uint8_t NextByte() {
+  g_state ^= g_state << 13;
+  g_state ^= g_state >> 7;
+  g_state ^= g_state << 17;
+  return static_cast<uint8_t>(g_state >> 24);
+}
+Bytes RandomBytes(size_t n) {
+  Bytes b(n);
+  for (auto& x : b) x = NextByte();
+  return b;
+}
+
+// ---------------------------------------------------------------------------
+// Names, through the name object's own encoder.
+
+struct AvaSpec {
+  Bytes oid;
+  uint32_t tag;
+  Bytes value;  // octets
+  uint32_t newRDN;
+};
+
+const Bytes kCN{0x55, 0x04, 0x03}, kC{0x55, 0x04, 0x06}, kO{0x55, 0x04, 0x0a}, kOU{0x55, 0x04, 0x0b},
+    kL{0x55, 0x04, 0x07}, kST{0x55, 0x04, 0x08}, kEmail{0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x01};
+
+bool EncodeName(const std::vector<AvaSpec>& avas, Bytes* der) {
+  C_NAME_OBJ name = nullptr;
+  int status = C_CreateNameObject(&name);
+  for (const AvaSpec& a : avas) {
+    if (status != 0) break;
+    const uint32_t len = a.tag == C_TAG_BMP_STRING ? static_cast<uint32_t>(a.value.size() / 2)
+                                                   : static_cast<uint32_t>(a.value.size());
+    status = C_AddNameAVA(name, a.oid.data(), static_cast<uint32_t>(a.oid.size()), a.tag, a.value.data(), len,
+                          a.newRDN, nullptr);
+  }
+  const unsigned char* p = nullptr;
+  uint32_t n = 0;
+  if (status == 0) status = C_GetNameDER(name, &p, &n);
+  if (status == 0) der->assign(p, p + n);
+  C_DestroyNameObject(&name);
+  if (status != 0) Fail("name", status);
+  return status == 0;
+}
+
+// The same element with an indefinite length: identifier, 0x80, contents,
+// end-of-contents (for the outer SEQUENCE of a DER name).
+Bytes Indefinite(const Bytes& der) {
+  size_t header = (der[1] & 0x80) != 0 ? 2 + (der[1] & 0x7f) : 2;
+  Bytes out{der[0], 0x80};
+  out.insert(out.end(), der.begin() + static_cast<long>(header), der.end());
+  out.push_back(0);
+  out.push_back(0);
+  return out;
+}
+
+// The same element with its outer length in the long form.
+Bytes LongLength(const Bytes& der) {
+  size_t header = (der[1] & 0x80) != 0 ? 2 + (der[1] & 0x7f) : 2;
+  const size_t len = der.size() - header;
+  Bytes out{der[0], 0x82, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len)};
+  out.insert(out.end(), der.begin() + static_cast<long>(header), der.end());
+  return out;
+}
+
+void Names() {
+  const std::vector<std::vector<AvaSpec>> names = {
+      {{kCN, C_TAG_PRINTABLE_STRING, Str("Test Root"), 1}},
+      {{kC, C_TAG_PRINTABLE_STRING, Str("DE"), 1},
+       {kO, C_TAG_PRINTABLE_STRING, Str("Example Org"), 1},
+       {kOU, C_TAG_T61_STRING, Str("Unit \xe4"), 1},
+       {kCN, C_TAG_PRINTABLE_STRING, Str("server.example.com"), 1}},
+      {{kCN, C_TAG_PRINTABLE_STRING, Str("multi"), 1}, {kO, C_TAG_PRINTABLE_STRING, Str("valued"), 0}},
+      {{kCN, C_TAG_BMP_STRING, Bytes{0x00, 'B', 0x00, 'M', 0x00, 'P', 0x04, 0x10}, 1}},
+      {{kEmail, C_TAG_IA5_STRING, Str("admin@example.com"), 1}, {kL, C_TAG_T61_STRING, Str("Berlin"), 1},
+       {kST, C_TAG_PRINTABLE_STRING, Str("Berlin"), 1}},
+      {{Bytes{0x2b, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37}, C_TAG_IA5_STRING, Str("outside the table"), 1}},
+  };
+  int i = 0;
+  for (const auto& avas : names) {
+    Bytes der;
+    if (!EncodeName(avas, &der)) continue;
+    const std::string n = std::to_string(i++);
+    for (const char* target : {"fuzz_name", "fuzz_asn1"}) {
+      Write(target, "name" + n, der);
+      Write(target, "name" + n + "-indefinite", Indefinite(der));
+      Write(target, "name" + n + "-long", LongLength(der));
+    }
+  }
+  for (const char* target : {"fuzz_name", "fuzz_asn1"}) Write(target, "empty-name", Bytes{0x30, 0x00});
+}
+
+// ---------------------------------------------------------------------------
+// RSA keys and their encodings.
+
+const Q_ALGORITHM_METHOD* const kKeyGenChooser[] = {&QM_MD5, &QM_MD5Random, &QM_RSAKeyGen,
+                                                    &QM_RSAPrivateEncrypt, &QM_RSAPublicDecrypt, nullptr};
+const Q_ALGORITHM_METHOD* const kRandomChooser[] = {&QM_MD5Random, nullptr};
+
+Bytes KeyForm(Q_KEY_OBJ key, Q_INFO_TYPE form) {
+  void* info = nullptr;
+  int status = Q_GetKeyInfo(&info, key, form);
+  if (status != 0) {
+    Fail("key form", status);
+    return {};
+  }
+  const auto* item = static_cast<const Q_ITEM*>(info);
+  return Bytes(item->data, item->data + item->len);
+}
+
+// Captures one DER encoding from the toolkit's codec.
+struct Capture {
+  Bytes bytes;
+  static int Put(void* context, const unsigned char* data, uint32_t length) {
+    static_cast<Capture*>(context)->bytes.assign(data, data + length);
+    return 0;
+  }
+  qk::der::DerSink sink() { return qk::der::DerSink{Put, this}; }
+};
+
+void Keys() {
+  Q_ALGORITHM_OBJ random = nullptr;
+  const uint8_t seed[] = "kvcatool fuzz seeds";
+  int status = Q_CreateAlgorithmObject(&random);
+  if (status == 0) status = Q_SetAlgorithmInfo(random, QA_MD5Random, nullptr);
+  if (status == 0) status = Q_RandomInit(random, kRandomChooser, nullptr);
+  if (status == 0) status = Q_RandomUpdate(random, seed, sizeof seed, nullptr);
+  if (status != 0) Fail("random", status);
+  for (uint32_t bits : {256u, 512u, 1024u}) {
+    Q_ALGORITHM_OBJ gen = nullptr;
+    Q_KEY_OBJ pub = nullptr, priv = nullptr;
+    uint8_t f4[] = {0x01, 0x00, 0x01};
+    Q_RSA_KEYGEN_PARAMS params{bits, Q_ITEM{f4, sizeof f4}};
+    status = Q_CreateAlgorithmObject(&gen);
+    if (status == 0) status = Q_SetAlgorithmInfo(gen, QA_RSAKeyGen, &params);
+    if (status == 0) status = Q_GenerateInit(gen, kKeyGenChooser, nullptr);
+    if (status == 0) status = Q_CreateKeyObject(&pub);
+    if (status == 0) status = Q_CreateKeyObject(&priv);
+    if (status == 0) status = Q_GenerateKeypair(gen, pub, priv, random, nullptr);
+    if (status != 0) {
+      Fail("key generation", status);
+    } else {
+      const std::string n = std::to_string(bits);
+      const Bytes spki = KeyForm(pub, QK_RSAPublicBER);
+      const Bytes pkcs8 = KeyForm(priv, QK_RSAPrivateBER);
+      Write("fuzz_rsa_keys", "public" + n, Cat({{0}, spki}));
+      Write("fuzz_rsa_keys", "private" + n, Cat({{1}, pkcs8}));
+      Write("fuzz_der", "spki" + n, spki);
+      Write("fuzz_der", "pkcs8" + n, pkcs8);
+      // The inner encodings and the other structures of the codec.
+      Q_ITEM algorithm, parameters, inner;
+      qk::der::DerBitString bits_{};
+      if (qk::der::DecodeSubjectPublicKeyInfo(spki.data(), static_cast<uint32_t>(spki.size()), &algorithm,
+                                              &parameters, &bits_) == 0) {
+        Write("fuzz_der", "rsapublickey" + n, Bytes(bits_.data, bits_.data + bits_.length));
+        Capture alg;
+        if (qk::der::EncodeAlgorithmIdentifier(algorithm, parameters, alg.sink()) == 0) {
+          Write("fuzz_der", "algorithmidentifier", alg.bytes);
+          Capture di;
+          Bytes digest = RandomBytes(20);
+          if (qk::der::EncodeDigestInfo(Q_ITEM{alg.bytes.data(), static_cast<uint32_t>(alg.bytes.size())},
+                                        Q_ITEM{digest.data(), 20}, di.sink()) == 0) {
+            Write("fuzz_der", "digestinfo", di.bytes);
+          }
+        }
+      }
+      if (qk::der::DecodePrivateKeyInfo(pkcs8.data(), static_cast<uint32_t>(pkcs8.size()), &algorithm, &parameters,
+                                        &inner) == 0) {
+        Write("fuzz_der", "rsaprivatekey" + n, Bytes(inner.data, inner.data + inner.len));
+      }
+    }
+    Q_DestroyKeyObject(&pub);
+    Q_DestroyKeyObject(&priv);
+    Q_DestroyAlgorithmObject(&gen);
+  }
+  Q_DestroyAlgorithmObject(&random);
+}
+
+// ---------------------------------------------------------------------------
+// Cipher texts of the password encryption, in the target's input layout:
+// [password length] [iterations - 1 | piece << 2] password cipher-text.
+
+const Q_ALGORITHM_METHOD* const kPbeChooser[] = {&QM_SHA1, &QM_DESCBCEncrypt, &QM_DESCBCDecrypt, nullptr};
+const uint8_t kPbeSalt[8] = {0x5a, 0x17, 0xc3, 0x08, 0x9e, 0x41, 0xf2, 0x6d};
+
+void CipherTexts() {
+  const std::vector<std::string> passwords = {"", "secret", "correct horse battery", "p\xe4sswort"};
+  int i = 0;
+  for (const std::string& password : passwords) {
+    for (size_t plainLen : {0u, 1u, 7u, 8u, 9u, 33u}) {
+      const uint32_t iterations = 1 + static_cast<uint32_t>(i % 4);
+      const uint8_t piece = static_cast<uint8_t>(i % 3 == 0 ? 0 : 1 + i % 9);
+      Bytes plain = RandomBytes(plainLen);
+      Q_ALGORITHM_OBJ alg = nullptr;
+      Q_KEY_OBJ key = nullptr;
+      Q_PBE_PARAMS params{const_cast<uint8_t*>(kPbeSalt), iterations};
+      Bytes pw = Str(password);
+      Q_ITEM item{pw.data(), static_cast<uint32_t>(pw.size())};
+      Bytes cipher(plainLen + 8);
+      uint32_t n1 = 0, n2 = 0;
+      int status = Q_CreateAlgorithmObject(&alg);
+      if (status == 0) status = Q_SetAlgorithmInfo(alg, QA_PBEWithSHA1AndDESCBC, &params);
+      if (status == 0) status = Q_CreateKeyObject(&key);
+      if (status == 0) status = Q_SetKeyInfo(key, QK_Item, &item);
+      if (status == 0) status = Q_EncryptInit(alg, key, kPbeChooser, nullptr);
+      if (status == 0 && plainLen != 0) {
+        status = Q_EncryptUpdate(alg, cipher.data(), &n1, static_cast<uint32_t>(cipher.size()), plain.data(),
+                                 static_cast<uint32_t>(plainLen), nullptr, nullptr);
+      }
+      if (status == 0) {
+        status = Q_EncryptFinal(alg, cipher.data() + n1, &n2, static_cast<uint32_t>(cipher.size() - n1), nullptr,
+                                nullptr);
+      }
+      Q_DestroyKeyObject(&key);
+      Q_DestroyAlgorithmObject(&alg);
+      if (status != 0) {
+        Fail("encryption", status);
+        continue;
+      }
+      cipher.resize(n1 + n2);
+      Bytes input{static_cast<uint8_t>(pw.size()), static_cast<uint8_t>((iterations - 1) | (piece << 2))};
+      Write("fuzz_pbe", "cipher" + std::to_string(i++), Cat({input, pw, cipher}));
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Operands for the big-number target:
+// division:     [0] [len a] [len b] a b
+// exponentiation: [1] [len base] [len exponent] [len modulus] base exponent modulus
+
+void Operands() {
+  int i = 0;
+  for (auto [aLen, bLen] : std::vector<std::pair<size_t, size_t>>{{8, 4}, {32, 16}, {64, 64}, {128, 9}, {200, 100}, {5, 20}}) {
+    Bytes a = RandomBytes(aLen), b = RandomBytes(bLen);
+    Write("fuzz_bignum", "divide" + std::to_string(i++),
+          Cat({{0, static_cast<uint8_t>(aLen), static_cast<uint8_t>(bLen)}, a, b}));
+  }
+  i = 0;
+  for (auto [baseLen, expLen, modLen] : std::vector<std::tuple<size_t, size_t, size_t>>{
+           {8, 3, 8}, {16, 8, 16}, {64, 2, 64}, {70, 1, 64}, {128, 1, 128}, {255, 1, 255}, {4, 3, 1}}) {
+    Bytes base = RandomBytes(baseLen), e = RandomBytes(expLen), m = RandomBytes(modLen);
+    // Within the target's budget of exponent bits times modulus bits.
+    if (modLen > 64) e[0] &= modLen > 128 ? 0x0f : 0x3f;
+    m[0] |= 0x80;  // full size: 512, 1024 and 2040 bits reach the vector kernels' ranges
+    m.back() |= 1;
+    Write("fuzz_bignum", "modexp" + std::to_string(i++),
+          Cat({{1, static_cast<uint8_t>(baseLen), static_cast<uint8_t>(expLen), static_cast<uint8_t>(modLen)}, base,
+               e, m}));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <directory>\n", argv[0]);
+    return 2;
+  }
+  g_root = argv[1];
+  Names();
+  Keys();
+  CipherTexts();
+  Operands();
+  return g_failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,145 @@
+// The desktop program end to end with the certificate commands: a root made
+// through the details dialog, its password prompt, a server certificate,
+// viewing and verifying it, and the button states after each step. Every
+// dialog is the real widget, driven by mouse and keyboard.
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <cstdlib>
+
+#include "app/cert_commands.h"
+#include "app/main_dialog.h"
+#include "gui_harness.h"
+
+using namespace guitest;
+using kvgui::FindControl;
+
+namespace {
+
+QString ButtonStates(kvgui::MainDialogView& view) {
+  QString s;
+  for (int id : {1003, 1004, 1006, 1007, 1008}) s += view.button(id)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+  return s;
+}
+
+// A handler that fills the details dialog and presses OK.
+ScriptedRunner::Handler FillDetails(const QString& host, const QString& organization, const QString& country,
+                                    const QString& password, const QString& snapName = QString()) {
+  return [=](QDialog& d) {
+    if (!host.isEmpty()) TypeInto(d, 1016, host);
+    if (!organization.isEmpty()) TypeInto(d, 1017, organization);
+    if (!country.isEmpty()) TypeInto(d, 1018, country);
+    TypeInto(d, 1021, password);
+    if (FindControl(&d, 1022)->isEnabled()) TypeInto(d, 1022, password);
+    if (!snapName.isEmpty()) Snap(d, snapName);
+    ClickControl(d, 1);
+  };
+}
+
+ScriptedRunner::Handler ExpectBox(const char* name, const QString& text) {
+  return [=](QDialog& d) {
+    QCOMPARE(d.objectName(), QString::fromLatin1(name));
+    QCOMPARE(qobject_cast<QMessageBox*>(&d)->text(), text);
+    ClickBox(d, QMessageBox::Ok);
+  };
+}
+
+}  // namespace
+
+class GuiCommandsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QuietOffscreenNotes();
+    ::setenv("TZ", "UTC", 1);
+  }
+  void rootServerViewVerify();
+};
+
+void GuiCommandsTest::rootServerViewVerify() {
+  Bench b;
+  {
+    kvapp::MainDialog logic(*b.context);
+    kvapp::CertCommands commands(logic);
+    logic.SetCommands(&commands);
+    kvgui::MainDialogView view(logic, *b.ui);
+    view.Open();
+    QTRY_VERIFY(view.postedMessagesRun());
+    QCOMPARE(ButtonStates(view), QStringLiteral("00000"));
+
+    // New root: the details dialog, the progress window, the success box.
+    b.runner.handlers.push_back(FillDetails(QString(), QStringLiteral("Acme"), QStringLiteral("US"),
+                                            QStringLiteral("rootpass1")));
+    b.runner.handlers.push_back(
+        ExpectBox("messageBox", QStringLiteral("Root certificate and keys successfully created.")));
+    ClickControl(view, 1001);
+    QVERIFY(b.ui->progressPaintedBeforeWork());
+    QVERIFY(b.ui->progressWindow() == nullptr);
+    QCOMPARE(view.rootCertField()->text(), b.Path(QStringLiteral("kvroot.crt")));
+    QCOMPARE(ButtonStates(view), QStringLiteral("11000"));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+
+    // A server certificate and keys, with the remembered organization.
+    b.runner.handlers.push_back(FillDetails(QStringLiteral("web1"), QString(), QString(),
+                                            QStringLiteral("webpass12")));
+    b.runner.handlers.push_back(
+        ExpectBox("messageBox", QStringLiteral("Server certificate and keys successfully created.")));
+    ClickControl(view, 1004);
+    QVERIFY(QFileInfo::exists(b.Path(QStringLiteral("web1.crt"))));
+
+    // View it, with the list showing certificate and key files.
+    view.filterCombo()->setFocus();
+    QTest::keyClick(view.filterCombo(), Qt::Key_Down);
+    QTest::keyClick(view.filterCombo(), Qt::Key_Down);
+    QVERIFY(ClickFile(view, QStringLiteral("web1.crt")));
+    QCOMPARE(ButtonStates(view), QStringLiteral("11011"));
+    b.runner.handlers.push_back([&](QDialog& d) {
+      QCOMPARE(d.windowTitle(), QStringLiteral("Certificate Contents"));
+      QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 2052))->text(),
+               QStringLiteral("Country = US, Organization = Acme, Common Name = web1"));
+      QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 2053))->text(),
+               QStringLiteral("Country = US, Organization = Acme, Common Name = kvroot"));
+      Snap(d, QStringLiteral("contents_server"));
+      ClickControl(d, 1);
+    });
+    ClickControl(view, 1007);
+    // Verify it.
+    b.runner.handlers.push_back(ExpectBox("messageBox", QStringLiteral("Certificate is valid.")));
+    ClickControl(view, 1008);
+    // Create a certificate for the key file, with a wrong key password first.
+    QVERIFY(ClickFile(view, QStringLiteral("web1.key")));
+    QCOMPARE(ButtonStates(view), QStringLiteral("11100"));
+    QFile::remove(b.Path(QStringLiteral("web1.crt")));
+    b.runner.handlers.push_back(FillDetails(QStringLiteral("web1"), QString(), QString(), QStringLiteral("wrongpass")));
+    b.runner.handlers.push_back(ExpectBox("errorBox", QStringLiteral("\nIncorrect key Password.\n")));
+    b.runner.handlers.push_back(ExpectBox("errorBox", QStringLiteral("Unable to create server certificate.")));
+    ClickControl(view, 1006);
+    QVERIFY(!QFileInfo::exists(b.Path(QStringLiteral("web1.crt"))));
+    QCOMPARE(b.runner.unanswered, 0);
+    QTest::keyClick(&view, Qt::Key_Escape);
+    QVERIFY(logic.ended());
+  }
+  // A new start selects the remembered root after a password prompt: a wrong
+  // password first, then the right one.
+  {
+    kvapp::MainDialog logic(*b.context);
+    kvapp::CertCommands commands(logic);
+    logic.SetCommands(&commands);
+    kvgui::MainDialogView view(logic, *b.ui);
+    b.runner.handlers.push_back(TypeRootPassword(QStringLiteral("not it")));
+    b.runner.handlers.push_back(ExpectBox("errorBox", QStringLiteral("Password incorrect.")));
+    b.runner.handlers.push_back(TypeRootPassword(QStringLiteral("rootpass1")));
+    view.Open();
+    QTRY_VERIFY(view.postedMessagesRun());
+    QCOMPARE(view.rootCertField()->text(), b.Path(QStringLiteral("kvroot.crt")));
+    QCOMPARE(ButtonStates(view), QStringLiteral("11000"));
+    Snap(view, QStringLiteral("main_after_restart"));
+    QCOMPARE(b.runner.unanswered, 0);
+  }
+}
+
+QTEST_MAIN(GuiCommandsTest)
+#include "gui_commands_test.moc"
