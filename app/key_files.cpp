@@ -1,5 +1,8 @@
 #include "app/key_files.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -46,8 +49,18 @@ int GenerateKeyFile(AppContext& context, int modulusBytes, unsigned char* public
                               reinterpret_cast<const unsigned char*>(passwordCopy), KV_PBE_ENCRYPT);
   Wipe(passwordCopy, sizeof passwordCopy);
   if (rc == 0) {
+    // A key file this call starts and cannot finish (the public key record
+    // failing after the private one was written) is removed again: a key
+    // file without its public key is of no use and would block the name.
+    struct stat existing;
+    const bool existed = ::lstat(keyPath.c_str(), &existing) == 0;
     rc = errKVKeyFileAddPrivateKeyToEnd(keyPath.c_str(), encrypted, encryptedLength);
-    if (rc == 0) rc = errKVKeyFileAddPublicKeyToEnd(keyPath.c_str(), publicKey, *publicLength);
+    if (rc == 0) {
+      rc = errKVKeyFileAddPublicKeyToEnd(keyPath.c_str(), publicKey, *publicLength);
+      if (rc != 0 && !existed) ::unlink(keyPath.c_str());
+      // A file that was there before is cut back to what it held.
+      if (rc != 0 && existed && ::truncate(keyPath.c_str(), existing.st_size) != 0) rc = KV_KEYFILE_CANNOT_APPEND;
+    }
     if (rc != 0) context.Error(FormatText(LoadString(2004), keyPath));
   }
   Wipe(encrypted, sizeof encrypted);

@@ -2,6 +2,11 @@
 // them. One record is the marker 0x01, the tag (1 public key, 2 encrypted
 // private key), the data length as two big-endian bytes (0 to 4096), then
 // the data.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -29,18 +34,46 @@ int iAddKeyToEndOfKeyFile(const char* path, int tag, const unsigned char* data, 
     KV_TRACE("iAddKeyToEndOfKeyFile(): BAD KEY LEN");
     return KV_KEYFILE_DATA_TOO_LONG;
   }
-  FILE* file = path != nullptr ? std::fopen(path, "ab+") : nullptr;
+  // Opened for appending and created when absent, as fopen(path, "ab+")
+  // would, but never through a symbolic link (a key must not land in a file
+  // the link points to). Whether the file was made here, and its length
+  // before, let a failed write leave it as it was.
+  bool created = false;
+  int fd = -1;
+  if (path != nullptr) {
+    fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    created = fd >= 0;
+    if (fd < 0 && errno == EEXIST) fd = ::open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  }
+  struct stat before;
+  if (fd >= 0 && (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode))) {
+    ::close(fd);
+    fd = -1;
+  }
+  FILE* file = fd >= 0 ? ::fdopen(fd, "ab") : nullptr;
   if (file == nullptr) {
+    if (fd >= 0) ::close(fd);
+    if (created) ::unlink(path);
     KV_TRACE("iAddKeyToEndOfKeyFile(): No file pointer");
     return KV_KEYFILE_CANNOT_APPEND;
   }
   const unsigned char header[4] = {kRecordMarker, static_cast<unsigned char>(tag & 0xFF),
                                    static_cast<unsigned char>(length / 256), static_cast<unsigned char>(length & 0xFF)};
-  // A short write or a failed close (a full disk, for one) would leave the
-  // key unsaved; it is reported, not passed off as success.
+  // A short write or a failed flush (a full disk, for one) would leave the
+  // key unsaved; it is reported, not passed off as success, and the part of
+  // the record that did reach the file is cut off again (a file made here
+  // is removed), so no half record stays behind.
   bool written = std::fwrite(header, 1, sizeof header, file) == sizeof header;
   if (written && length > 0) {
     written = std::fwrite(data, 1, static_cast<size_t>(length), file) == static_cast<size_t>(length);
+  }
+  written = std::fflush(file) == 0 && written;
+  if (!written) {
+    if (created) {
+      ::unlink(path);
+    } else if (::ftruncate(fileno(file), before.st_size) != 0) {
+      KV_TRACE("iAddKeyToEndOfKeyFile(): Error cutting off the partial record");
+    }
   }
   written = std::fclose(file) == 0 && written;
   if (!written) {
