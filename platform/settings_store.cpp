@@ -16,8 +16,14 @@ namespace {
 constexpr size_t kMaxSettingsFileSize = 1 << 20;
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only a regular file is read: a pipe in its place must not stall us.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   contents.clear();
   char buffer[4096];
   bool ok = true;

@@ -61,6 +61,10 @@ mode_t TargetMode(const char* path) {
 // file is removed. 0; 1 when the file cannot be opened (made); 2 when it
 // cannot be written.
 int ReplaceFileAtomically(const char* path, const unsigned char* data, size_t length) {
+  // A device, pipe or directory in the target's place is not a certificate
+  // file to replace: renaming over it would swap a device node for a file.
+  struct stat existing;
+  if (::lstat(path, &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return 1;
   std::string temp = std::string(path) + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return 1;

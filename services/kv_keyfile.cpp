@@ -41,9 +41,12 @@ int iAddKeyToEndOfKeyFile(const char* path, int tag, const unsigned char* data, 
   bool created = false;
   int fd = -1;
   if (path != nullptr) {
-    fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // O_NONBLOCK keeps a pipe in the file's place from stalling the open;
+    // anything but a regular file is refused below, and for regular files
+    // the flag changes nothing.
+    fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     created = fd >= 0;
-    if (fd < 0 && errno == EEXIST) fd = ::open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == EEXIST) fd = ::open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   }
   struct stat before;
   if (fd >= 0 && (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode))) {

@@ -233,6 +233,26 @@ TEST_F(FileFaults, SymbolicLinksNeverLeadToAnotherFile) {
   }
 }
 
+// A pipe in the file's place: no writer blocks on it or writes into it, and
+// the writers that refuse leave it where it was.
+TEST_F(FileFaults, PipeWhereTheFileShouldBe) {
+  for (const Writer& w : Writers()) {
+    const std::string path = Path("target");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const bool ok = InChild(
+        [&] {
+          ::alarm(10);  // a writer stuck opening the pipe ends the child
+          return w.write(path);
+        },
+        RLIM_INFINITY);
+    if (!ok) {
+      EXPECT_TRUE(fs::is_fifo(path)) << w.name;
+    }
+    EXPECT_EQ(WorkFiles(), std::set<std::string>{"target"}) << w.name;
+    fs::remove(path);
+  }
+}
+
 TEST_F(FileFaults, ReadOnlyDirectory) {
   const std::string ro = Path("ro");
   fs::create_directory(ro);
