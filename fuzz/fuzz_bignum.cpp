@@ -4,10 +4,13 @@
 // bit-by-bit schoolbook division), on operands small enough for the
 // reference to stay fast.
 //
-// Input: byte 0 chooses the operation (low bit: 0 division, 1 modular
-// exponentiation); then one length byte per operand and the operands,
-// big-endian. Moduli of 512, 1024 and 2048 bits reach the vector kernels on
-// processors that have them.
+// Input: byte 0 chooses the operation (low two bits: 0 or 2 division, 1
+// modular exponentiation, 3 exponentiation in the Chinese-remainder form);
+// then one length byte per operand and the operands, big-endian. Moduli of
+// 512, 1024 and 2048 bits reach the vector kernels on processors that have
+// them. Exponentiation is checked three ways: QN_ModExp, and QN_ModExpMont
+// (QN_CrtPrivate and QN_CrtPrivateMont for the Chinese-remainder form) with
+// contexts prepared once with the vector kernels off and once on.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -135,6 +138,49 @@ Words MulMod(const Words& a, const Words& b, const Words& m) {
   return r;
 }
 
+// a + b.
+Words Plus(const Words& a, const Words& b) {
+  const size_t n = std::max(a.size(), b.size()) + 1;
+  Words r = Widened(a, n);
+  AddN(r.data(), Widened(b, n).data(), n);
+  Trim(&r);
+  return r;
+}
+
+// a - b, for a >= b.
+Words Minus(const Words& a, const Words& b) {
+  Words r(a);
+  SubtractN(r.data(), Widened(b, a.size()).data(), a.size());
+  Trim(&r);
+  return r;
+}
+
+// a * b, schoolbook.
+Words Times(const Words& a, const Words& b) {
+  Words r(a.size() + b.size() + 1, 0);
+  for (size_t i = 0; i < a.size(); ++i) {
+    uint64_t carry = 0;
+    for (size_t j = 0; j < b.size(); ++j) {
+      const uint64_t t = static_cast<uint64_t>(a[i]) * b[j] + r[i + j] + carry;
+      r[i + j] = static_cast<uint32_t>(t);
+      carry = t >> 32;
+    }
+    for (size_t k = i + b.size(); carry != 0; ++k) {
+      const uint64_t t = static_cast<uint64_t>(r[k]) + carry;
+      r[k] = static_cast<uint32_t>(t);
+      carry = t >> 32;
+    }
+  }
+  Trim(&r);
+  return r;
+}
+
+Words Mod(const Words& a, const Words& m) {
+  Words q, r;
+  DivMod(a, m, &q, &r);
+  return r;
+}
+
 // base^e mod m by left-to-right square-and-multiply (m != 0).
 Words ModExp(const Words& base, const Words& e, const Words& m) {
   Words q, b;
@@ -146,6 +192,17 @@ Words ModExp(const Words& base, const Words& e, const Words& m) {
     if (Bit(e, i) != 0) r = MulMod(r, b, m);
   }
   return r;
+}
+
+// Garner's recombination: m1 = x^dP mod p, m2 = x^dQ mod q,
+// h = (m1 - m2) * qInv mod p, r = m2 + h * q (p, q != 0).
+Words CrtReference(const Words& x, const Words& p, const Words& q, const Words& dP, const Words& dQ,
+                   const Words& qInv) {
+  const Words m1 = ModExp(x, dP, p), m2 = ModExp(x, dQ, q);
+  const Words m2p = Mod(m2, p);
+  const Words diff = Compare(m1, m2p) >= 0 ? Minus(m1, m2p) : Minus(Plus(m1, p), m2p);
+  const Words h = MulMod(diff, Mod(qInv, p), p);
+  return Plus(m2, Times(h, q));
 }
 
 // ---------------------------------------------------------------------------
@@ -228,12 +285,59 @@ void CheckModExp(const Words& base, const Words& e, Words m) {
   Number inPlace(base);
   FuzzCheck(QN_ModExp(&inPlace.n, &ne.n, &nm.n, &inPlace.n, nullptr) == QN_OK);
   FuzzCheck(inPlace.Value() == expected);
+  // With a prepared modulus, on both kernel paths.
+  for (int vector = 0; vector <= 1; ++vector) {
+    QN_UseVectorKernels(vector);
+    QN_MONT_CTX ctx;
+    QN_MontInit(&ctx);
+    FuzzCheck(QN_MontSet(&nm.n, &ctx) == QN_OK);
+    Number viaCtx, inPlaceCtx(base);
+    FuzzCheck(QN_ModExpMont(&nbase.n, &ne.n, &ctx, &viaCtx.n, nullptr) == QN_OK);
+    FuzzCheck(viaCtx.Value() == expected);
+    FuzzCheck(QN_ModExpMont(&inPlaceCtx.n, &ne.n, &ctx, &inPlaceCtx.n, nullptr) == QN_OK);
+    FuzzCheck(inPlaceCtx.Value() == expected);
+    QN_MontRelease(&ctx);
+    FuzzCheck(ctx.block == nullptr && ctx.limbs == 0);
+  }
+  QN_UseVectorKernels(1);
   // One modular multiplication, base times base.
   Words q, b;
   DivMod(base, m, &q, &b);
   Number mm;
   FuzzCheck(QN_ModMultiply(&nbase.n, &nbase.n, &nm.n, &mm.n) == QN_OK);
   FuzzCheck(mm.Value() == MulMod(b, b, m));
+}
+
+void CheckCrt(const Words& x, Words p, Words q, const Words& dP, const Words& dQ, const Words& qInv) {
+  Number nx(x), ndP(dP), ndQ(dQ), nqInv(qInv);
+  if (p.empty() || (p[0] & 1) == 0 || q.empty() || (q[0] & 1) == 0) {
+    Number np(p), nq(q), r;
+    FuzzCheck(QN_CrtPrivate(&nx.n, &np.n, &nq.n, &ndP.n, &ndQ.n, &nqInv.n, &r.n, nullptr) == QN_ERR_MODULUS);
+    for (Words* m : {&p, &q}) {
+      if (m->empty()) m->push_back(0);
+      (*m)[0] |= 1;
+    }
+  }
+  Number np(p), nq(q), r;
+  const Words expected = CrtReference(x, p, q, dP, dQ, qInv);
+  FuzzCheck(QN_CrtPrivate(&nx.n, &np.n, &nq.n, &ndP.n, &ndQ.n, &nqInv.n, &r.n, nullptr) == QN_OK);
+  FuzzCheck(r.Value() == expected);
+  for (int vector = 0; vector <= 1; ++vector) {
+    QN_UseVectorKernels(vector);
+    QN_MONT_CTX ctxP, ctxQ;
+    QN_MontInit(&ctxP);
+    QN_MontInit(&ctxQ);
+    FuzzCheck(QN_MontSet(&np.n, &ctxP) == QN_OK);
+    FuzzCheck(QN_MontSet(&nq.n, &ctxQ) == QN_OK);
+    Number viaCtx, inPlace(x);
+    FuzzCheck(QN_CrtPrivateMont(&nx.n, &ctxP, &ctxQ, &ndP.n, &ndQ.n, &nqInv.n, &viaCtx.n, nullptr) == QN_OK);
+    FuzzCheck(viaCtx.Value() == expected);
+    FuzzCheck(QN_CrtPrivateMont(&inPlace.n, &ctxP, &ctxQ, &ndP.n, &ndQ.n, &nqInv.n, &inPlace.n, nullptr) == QN_OK);
+    FuzzCheck(inPlace.Value() == expected);
+    QN_MontRelease(&ctxP);
+    QN_MontRelease(&ctxQ);
+  }
+  QN_UseVectorKernels(1);
 }
 
 }  // namespace
@@ -249,6 +353,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Words wa = FromBytes(a, got);
     const uint8_t* b = in.Take(bLen, &got);
     CheckDivision(wa, FromBytes(b, got));
+    return 0;
+  }
+  if ((op & 3) == 3) {
+    // [len x] [len p] [len q] [len dP] [len dQ] [len qInv], then the values.
+    size_t lens[6];
+    for (size_t& len : lens) len = in.Byte();
+    lens[3] &= 0x1F;
+    lens[4] &= 0x1F;
+    Words v[6];
+    for (int i = 0; i < 6; ++i) {
+      const uint8_t* p = in.Take(lens[i], &got);
+      v[i] = FromBytes(p, got);
+    }
+    // The same budget as below, for the two half exponentiations together.
+    if (BitLength(v[3]) * std::max<size_t>(BitLength(v[1]), 1) +
+            BitLength(v[4]) * std::max<size_t>(BitLength(v[2]), 1) >
+        8192) {
+      return 0;
+    }
+    CheckCrt(v[0], v[1], v[2], v[3], v[4], v[5]);
     return 0;
   }
   const size_t baseLen = in.Byte();

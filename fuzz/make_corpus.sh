@@ -2,9 +2,10 @@
 # Makes the seed corpus of every fuzz target in <build>/corpus/<target>/:
 #   fuzz/make_corpus.sh [build-dir]      (default: build-fuzz)
 # Seeds: our own encodings written by fuzz_seedgen (names, RSA keys in their
-# DER forms, cipher texts of the password encryption, big-number operands),
-# the DER the openssl command line writes for the same structures when it is
-# installed, and the published corpora ../shared/testdata/corpus/x509 and
+# DER forms, cipher texts of the password encryption, big-number operands,
+# certificates, requests and key files made by the service layer), the DER
+# the openssl command line writes for the same structures (and certificates
+# of versions 1 and 3 with extensions, requests) when it is installed, and the published corpora ../shared/testdata/corpus/x509 and
 # corpus/asn1 when they are there. The corpus is build output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +23,8 @@ if command -v openssl >/dev/null 2>&1; then
   trap 'rm -rf "$tmp"' EXIT
   for bits in 512 1024; do
     if openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:$bits -out "$tmp/key.pem" 2>/dev/null; then
-      openssl pkey -in "$tmp/key.pem" -outform DER -out "$tmp/pkcs8.der"
+      # PKCS #8 explicitly: "pkey -outform DER" writes the RSAPrivateKey form.
+      openssl pkcs8 -topk8 -nocrypt -in "$tmp/key.pem" -outform DER -out "$tmp/pkcs8.der"
       openssl pkey -in "$tmp/key.pem" -pubout -outform DER -out "$tmp/spki.der"
       openssl rsa -in "$tmp/key.pem" -outform DER -out "$tmp/rsa.der" 2>/dev/null
       { printf '\001'; cat "$tmp/pkcs8.der"; } >"$corpus/fuzz_rsa_keys/openssl-private$bits"
@@ -43,6 +45,40 @@ if command -v openssl >/dev/null 2>&1; then
     fi
     [ -s "$tmp/name.der" ] && cp "$tmp/name.der" "$corpus/fuzz_name/openssl-subject" &&
       cp "$tmp/name.der" "$corpus/fuzz_asn1/openssl-subject"
+    cp "$tmp/req.der" "$corpus/fuzz_request/openssl-req"
+  fi
+  # Certificates: version 1, and version 3 with extensions; requests with
+  # attributes and requested extensions.
+  mkdir -p "$corpus/fuzz_cert" "$corpus/fuzz_request"
+  openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out "$tmp/ca.pem" 2>/dev/null || true
+  if [ -s "$tmp/ca.pem" ]; then
+    # PrintableString and T61String names (not UTF8String): the string types
+    # our attribute table takes.
+    printf '[req]\ndistinguished_name=dn\nstring_mask=nombstr\n[dn]\n' >"$tmp/mask.cnf"
+    n=0
+    for md in sha1 md5; do
+      openssl req -new -x509 -config "$tmp/mask.cnf" -key "$tmp/ca.pem" -$md -days 30 -subj "/C=DE/O=Fuzz CA/CN=Fuzz Root" \
+        -addext "keyUsage=critical,keyCertSign,cRLSign" -addext "subjectAltName=DNS:ca.example.org" \
+        -out "$tmp/ca.crt" 2>/dev/null &&
+        openssl x509 -in "$tmp/ca.crt" -outform DER -out "$corpus/fuzz_cert/openssl-v3-ca-$md" || continue
+      openssl req -new -config "$tmp/mask.cnf" -key "$tmp/key.pem" -$md -subj "/C=DE/ST=Berlin/O=Example/CN=host$n.example.org" \
+        -addext "subjectAltName=DNS:host.example.org,IP:192.0.2.1,email:a@example.org" \
+        -addext "extendedKeyUsage=serverAuth,clientAuth" -out "$tmp/req.pem" 2>/dev/null || continue
+      openssl req -in "$tmp/req.pem" -outform DER -out "$corpus/fuzz_request/openssl-req-ext-$md" 2>/dev/null
+      # Version 1: no extensions file and no copied extensions.
+      openssl x509 -req -in "$tmp/req.pem" -CA "$tmp/ca.crt" -CAkey "$tmp/ca.pem" -$md -days 30 -set_serial $((n + 1)) \
+        -outform DER -out "$corpus/fuzz_cert/openssl-v1-$md" 2>/dev/null || true
+      printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid,issuer\nextendedKeyUsage=serverAuth\nsubjectAltName=DNS:host.example.org,IP:192.0.2.1\ncertificatePolicies=1.2.3.4\ncrlDistributionPoints=URI:http://crl.example.org/ca.crl\n' >"$tmp/ext.cnf"
+      openssl x509 -req -in "$tmp/req.pem" -CA "$tmp/ca.crt" -CAkey "$tmp/ca.pem" -$md -days 30 \
+        -set_serial 0x0123456789abcdef0123 -extfile "$tmp/ext.cnf" -outform DER -out "$corpus/fuzz_cert/openssl-v3-$md" \
+        2>/dev/null || true
+      n=$((n + 1))
+    done
+    # A request with a challenge password attribute.
+    printf '[req]\ndistinguished_name=dn\nattributes=attrs\nprompt=no\nstring_mask=nombstr\n[dn]\nCN=attr.example.org\n[attrs]\nchallengePassword=secret pass\n' \
+      >"$tmp/req.cnf"
+    openssl req -new -key "$tmp/ca.pem" -config "$tmp/req.cnf" -outform DER -out "$corpus/fuzz_request/openssl-req-attr" \
+      2>/dev/null || true
   fi
 fi
 
@@ -53,6 +89,8 @@ for target in fuzz_name fuzz_asn1 fuzz_der; do
   done
 done
 if [ -d "$shared/x509" ]; then
+  mkdir -p "$corpus/fuzz_cert"
+  find "$shared/x509" -maxdepth 1 -type f -size -64k -exec cp -t "$corpus/fuzz_cert/" {} +
   # As keys: the same bytes behind each form byte.
   for f in $(find "$shared/x509" -maxdepth 1 -type f -size -16k | sort | head -100); do
     { printf '\000'; cat "$f"; } >"$corpus/fuzz_rsa_keys/x509-public-${f##*/}"

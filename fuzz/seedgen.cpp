@@ -12,6 +12,8 @@
 #include "certkit/certkit.h"
 #include "cryptokit/cryptokit.h"
 #include "cryptokit/der/der.h"
+#include "fixed_key.h"
+#include "services/kvservices.h"
 
 namespace {
 
@@ -271,6 +273,7 @@ void CipherTexts() {
 // Operands for the big-number target:
 // division:     [0] [len a] [len b] a b
 // exponentiation: [1] [len base] [len exponent] [len modulus] base exponent modulus
+// Chinese-remainder form: [3] [len x] [len p] [len q] [len dP] [len dQ] [len qInv] x p q dP dQ qInv
 
 void Operands() {
   int i = 0;
@@ -291,6 +294,144 @@ void Operands() {
           Cat({{1, static_cast<uint8_t>(baseLen), static_cast<uint8_t>(expLen), static_cast<uint8_t>(modLen)}, base,
                e, m}));
   }
+  i = 0;
+  for (auto [primeLen, expLen] : std::vector<std::pair<size_t, size_t>>{{4, 3}, {16, 8}, {32, 4}, {64, 1}, {128, 1}}) {
+    Bytes x = RandomBytes(2 * primeLen), p = RandomBytes(primeLen), q = RandomBytes(primeLen),
+          dP = RandomBytes(expLen), dQ = RandomBytes(expLen), qInv = RandomBytes(primeLen);
+    if (primeLen == 128) dP[0] &= 0x1f, dQ[0] &= 0x1f;
+    p[0] |= 0x80, q[0] |= 0x80;  // 512 and 1024 bits reach the vector kernels
+    p.back() |= 1, q.back() |= 1;
+    Bytes head{3};
+    for (const Bytes* v : {&x, &p, &q, &dP, &dQ, &qInv}) head.push_back(static_cast<uint8_t>(v->size()));
+    Write("fuzz_bignum", "crt" + std::to_string(i++), Cat({head, x, p, q, dP, dQ, qInv}));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Certificates, requests and key files through the service layer.
+
+struct KeyPair {
+  Bytes pub, priv;
+};
+
+bool MakeKeyPair(int modulusBytes, KeyPair* pair) {
+  pair->pub.assign(KV_KEYFILE_MAX_DATA, 0);
+  pair->priv.assign(KV_KEYFILE_MAX_DATA, 0);
+  int pubLen = KV_KEYFILE_MAX_DATA, privLen = KV_KEYFILE_MAX_DATA;
+  const int status = errKVKeyGen(modulusBytes, pair->pub.data(), &pubLen, pair->priv.data(), &privLen);
+  if (status != 0) {
+    Fail("errKVKeyGen", status);
+    return false;
+  }
+  pair->pub.resize(static_cast<size_t>(pubLen));
+  pair->priv.resize(static_cast<size_t>(privLen));
+  return true;
+}
+
+CertNameFields NameFields(const char* country, const char* organization, const char* commonName) {
+  CertNameFields f{};
+  std::snprintf(f.country, sizeof f.country, "%s", country);
+  std::snprintf(f.organization, sizeof f.organization, "%s", organization);
+  std::snprintf(f.commonName, sizeof f.commonName, "%s", commonName);
+  return f;
+}
+
+const std::vector<std::string> kKeyFilePasswords = {"", "secret", "correct horse battery"};
+
+Bytes ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void CertificatesAndKeyFiles() {
+  const Bytes fixedPriv(fuzz::kFixedPrivateKey, fuzz::kFixedPrivateKey + sizeof fuzz::kFixedPrivateKey);
+  const fs::path work = g_root / "seedgen-work";
+  fs::create_directories(work);
+  int n = 0;
+  for (int modulusBytes : {64, 128}) {
+    KeyPair pair;
+    if (!MakeKeyPair(modulusBytes, &pair)) continue;
+    const std::string tag = std::to_string(modulusBytes * 8) + "-" + std::to_string(n++);
+
+    // Issued by the fixed key (version 1, common-name names), and self-signed.
+    for (bool self : {false, true}) {
+      const Bytes& signer = self ? pair.priv : fixedPriv;
+      int len = 0;
+      unsigned char* cert = nullptr;
+      const int status = errKVCertX509Create(static_cast<int>(signer.size()), signer.data(),
+                                             self ? "Fuzz Self" : "Fuzz Root", static_cast<int>(pair.pub.size()),
+                                             pair.pub.data(), "fuzz.example.org", 0, nullptr, &len, &cert);
+      if (status == 0) {
+        Write("fuzz_cert", std::string(self ? "self-" : "issued-") + tag, Bytes(cert, cert + len));
+      } else {
+        Fail("errKVCertX509Create", status);
+      }
+      vKVCertFreeCert(cert);
+    }
+
+    // A request in both forms, and the version 3 certificate issued for it.
+    int reqLen = 0;
+    unsigned char* req = nullptr;
+    int status = errKVCertReqPKCS10Create(static_cast<int>(pair.priv.size()), pair.priv.data(),
+                                          static_cast<int>(pair.pub.size()), pair.pub.data(), "fuzz requester", 0,
+                                          nullptr, &reqLen, &req);
+    if (status == 0) Write("fuzz_request", "pkcs10-" + tag, Bytes(req, req + reqLen));
+    else Fail("errKVCertReqPKCS10Create", status);
+    vKVCertReqFreeReq(req);
+    req = nullptr;
+    C_CERT_REQUEST_OBJ reqObj = nullptr;
+    status = errKVGenCertReq(static_cast<int>(pair.priv.size()), pair.priv.data(), static_cast<int>(pair.pub.size()),
+                             pair.pub.data(), NameFields("DE", "Example \xe4 Org", "server.example.com"), &req,
+                             &reqLen, &reqObj, 0);
+    C_DestroyCertRequestObject(&reqObj);
+    if (status == 0) {
+      Write("fuzz_request", "genreq-" + tag, Bytes(req, req + reqLen));
+      C_CERT_OBJ certObj = nullptr;
+      int certLen = 0;
+      unsigned char* cert = nullptr;
+      const std::string path = (work / "issued.der").string();
+      status = errKVGenCert(path.c_str(), static_cast<int>(fixedPriv.size()), fixedPriv.data(),
+                            NameFields("DE", "Fuzz CA", "Fuzz Root"), reqLen, req, &certObj, &certLen, &cert, 0);
+      C_DestroyCertObject(&certObj);
+      if (status == 0) Write("fuzz_cert", "genv3-" + tag, Bytes(cert, cert + certLen));
+      else Fail("errKVGenCert", status);
+      vKVCertFreeCert(cert);
+    } else {
+      Fail("errKVGenCertReq", status);
+    }
+    vKVCertReqFreeReq(req);
+
+    // Key files: the private key encrypted under each password, with and
+    // without the public record, in both orders; the input's first byte
+    // chooses the password fuzz_keyfile decrypts with.
+    for (size_t pw = 0; pw < kKeyFilePasswords.size(); ++pw) {
+      const std::string& password = kKeyFilePasswords[pw];
+      const int plainLen = static_cast<int>(pair.priv.size());
+      Bytes cipher(pair.priv.size() + 8);
+      int cipherLen = 0;
+      status = errKVPKCS5PBEncDnc(&plainLen, pair.priv.data(), &cipherLen, cipher.data(),
+                                  static_cast<int>(password.size()),
+                                  reinterpret_cast<const unsigned char*>(password.data()), KV_PBE_ENCRYPT);
+      if (status != 0) {
+        Fail("errKVPKCS5PBEncDnc", status);
+        continue;
+      }
+      for (int layout = 0; layout < 3; ++layout) {
+        const fs::path file = work / "key.kvk";
+        fs::remove(file);
+        const std::string path = file.string();
+        if (layout == 2) errKVKeyFileAddPublicKeyToEnd(path.c_str(), pair.pub.data(), static_cast<int>(pair.pub.size()));
+        errKVKeyFileAddPrivateKeyToEnd(path.c_str(), cipher.data(), cipherLen);
+        if (layout == 1) errKVKeyFileAddPublicKeyToEnd(path.c_str(), pair.pub.data(), static_cast<int>(pair.pub.size()));
+        const Bytes contents = ReadFile(file);
+        const std::string name = "keyfile-" + tag + "-pw" + std::to_string(pw) + "-" + std::to_string(layout);
+        Write("fuzz_keyfile", name, Cat({{static_cast<uint8_t>(pw)}, contents}));
+        // The same file read with a wrong password.
+        Write("fuzz_keyfile", name + "-wrong", Cat({{static_cast<uint8_t>((pw + 1) % 3)}, contents}));
+      }
+    }
+  }
+  fs::remove_all(work);
 }
 
 }  // namespace
@@ -305,5 +446,6 @@ int main(int argc, char** argv) {
   Keys();
   CipherTexts();
   Operands();
+  CertificatesAndKeyFiles();
   return g_failures == 0 ? 0 : 1;
 }
