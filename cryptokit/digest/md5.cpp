@@ -4,29 +4,12 @@
 #include <cstddef>
 #include <cstring>
 
+#include "cryptokit/digest/byte_order.h"
 #include "cryptokit/digest/digests.h"
 #include "cryptokit/qmemory.h"
 
 namespace qk {
 namespace {
-
-inline uint32_t Load32Le(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap32(v);
-#endif
-  return v;
-}
-
-inline void Store32Le(uint8_t* p, uint32_t v) {
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap32(v);
-#endif
-  std::memcpy(p, &v, 4);
-}
-
-inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 // The four auxiliary functions of RFC 1321 in forms that need few
 // instructions: F selects with one and-xor pair, G adds two disjoint masks.

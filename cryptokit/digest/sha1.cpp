@@ -3,30 +3,13 @@
 #include <cstddef>
 #include <cstring>
 
+#include "cryptokit/digest/byte_order.h"
 #include "cryptokit/digest/digests.h"
 #include "cryptokit/digest/sha1_blocks.h"
 #include "cryptokit/qmemory.h"
 
 namespace qk {
 namespace {
-
-inline uint32_t Load32Be(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  v = __builtin_bswap32(v);
-#endif
-  return v;
-}
-
-inline void Store32Be(uint8_t* p, uint32_t v) {
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  v = __builtin_bswap32(v);
-#endif
-  std::memcpy(p, &v, 4);
-}
-
-inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 // Whether callers want the SHA instructions used when present.
 bool g_preferShaInstructions = true;
