@@ -380,16 +380,7 @@ void C_DestroyCertObject(C_CERT_OBJ* certificate) {
 int C_SetCertBER(C_CERT_OBJ handle, const unsigned char* ber, uint32_t berLen) {
   C_CertObj* cert = AsCert(handle);
   if (cert == nullptr) return C_ERR_NOT_CERT_OBJ;
-  if (ber == nullptr || berLen == 0) return C_ERR_INPUT_DATA;
-  uint8_t* der = nullptr;
-  uint32_t derLen = 0;
-  int status = ck::AsnNormalise(ck::kCertificate, ck::ByteRange{ber, berLen}, &der, &derLen);
-  if (status != 0) return status == ck::kAsnErrMemory ? C_ERR_ALLOC : C_ERR_BAD_ENCODING;
-  status = ck::CoreTakeSigned(&cert->core, der, derLen);
-  if (status != 0) return status;
-  status = ck::DecodeSigned(cert);
-  if (status != 0) ck::CoreReleaseEncodings(&cert->core);
-  return status;
+  return ck::CoreSetBER(&cert->core, ck::kCertificate, ber, berLen, &ck::DecodeSigned, cert);
 }
 
 int C_GetCertFields(C_CERT_OBJ handle, C_CERT_FIELDS* fields) {

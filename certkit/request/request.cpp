@@ -261,16 +261,7 @@ void C_DestroyCertRequestObject(C_CERT_REQUEST_OBJ* request) {
 int C_SetCertRequestBER(C_CERT_REQUEST_OBJ handle, const unsigned char* ber, uint32_t berLen) {
   C_CertRequestObj* request = AsRequest(handle);
   if (request == nullptr) return C_ERR_NOT_REQUEST_OBJ;
-  if (ber == nullptr || berLen == 0) return C_ERR_INPUT_DATA;
-  uint8_t* der = nullptr;
-  uint32_t derLen = 0;
-  int status = ck::AsnNormalise(ck::kRequest, ck::ByteRange{ber, berLen}, &der, &derLen);
-  if (status != 0) return status == ck::kAsnErrMemory ? C_ERR_ALLOC : C_ERR_BAD_ENCODING;
-  status = ck::CoreTakeSigned(&request->core, der, derLen);
-  if (status != 0) return status;
-  status = ck::DecodeSigned(request);
-  if (status != 0) ck::CoreReleaseEncodings(&request->core);
-  return status;
+  return ck::CoreSetBER(&request->core, ck::kRequest, ber, berLen, &ck::DecodeSigned, request);
 }
 
 int C_GetCertRequestFields(C_CERT_REQUEST_OBJ handle, C_CERT_REQUEST_FIELDS* fields) {

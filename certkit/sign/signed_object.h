@@ -65,6 +65,25 @@ void CoreReleaseEncodings(SignedCore* core);
 // the old encodings are wiped and released. On a failure to split
 // (C_ERR_INPUT_DATA) or of memory nothing changes and |der| is released.
 int CoreTakeSigned(SignedCore* core, uint8_t* der, uint32_t derLen);
+// Reads |ber| as the signed object of |tmpl|: normalises it to DER, makes
+// that the signed encoding and lets |decode| fill the object's fields from
+// it; when decoding fails the encodings are released again. 0;
+// C_ERR_INPUT_DATA for no input; C_ERR_BAD_ENCODING; C_ERR_ALLOC; or
+// |decode|'s code.
+template <class Object>
+int CoreSetBER(SignedCore* core, const AsnEntry* tmpl, const unsigned char* ber, uint32_t berLen,
+               int (*decode)(Object*), Object* object) {
+  if (ber == nullptr || berLen == 0) return C_ERR_INPUT_DATA;
+  uint8_t* der = nullptr;
+  uint32_t derLen = 0;
+  int status = AsnNormalise(tmpl, ByteRange{ber, berLen}, &der, &derLen);
+  if (status != 0) return status == kAsnErrMemory ? C_ERR_ALLOC : C_ERR_BAD_ENCODING;
+  status = CoreTakeSigned(core, der, derLen);
+  if (status != 0) return status;
+  status = decode(object);
+  if (status != 0) CoreReleaseEncodings(core);
+  return status;
+}
 // Makes |der| (owned, taken over) the to-be-signed encoding and drops the
 // signed encoding: the object is unsigned.
 void CoreTakeToBeSigned(SignedCore* core, uint8_t* der, uint32_t derLen);
