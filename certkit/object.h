@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "certkit/certkit.h"
+#include "cryptokit/qmemory.h"
 
 namespace ck {
 
@@ -50,6 +51,14 @@ uint32_t PtrListInsert(PtrList* list, uint32_t position, void* item);
 inline uint32_t PtrListAppend(PtrList* list, void* item) { return PtrListInsert(list, list->count, item); }
 // Releases the array (not the pointees) and empties the list.
 void PtrListFree(PtrList* list);
+
+// Sets |*out| to a new block holding the |len| bytes at |data|, or to null
+// when |len| is 0. False when the block cannot be allocated (|*out| is then
+// null). The caller owns the block.
+inline bool CopyBlock(const uint8_t* data, uint32_t len, uint8_t** out) {
+  *out = len == 0 ? nullptr : static_cast<uint8_t*>(QMem_Duplicate(data, len));
+  return len == 0 || *out != nullptr;
+}
 
 }  // namespace ck
 

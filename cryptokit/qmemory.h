@@ -23,6 +23,10 @@ int QMem_Compare(const void* a, const void* b, uint32_t n);
 // QMem_Allocate returns a new block of |n| bytes (1 byte when |n| is 0), or
 // null when allocation fails. The caller owns the block.
 void* QMem_Allocate(uint32_t n);
+// QMem_Duplicate returns a new block holding a copy of the |n| bytes at
+// |src| (1 byte when |n| is 0), or null when allocation fails. The caller
+// owns the block.
+void* QMem_Duplicate(const void* src, uint32_t n);
 // QMem_Reallocate resizes |p| to |n| bytes (1 when |n| is 0) and returns the
 // new block; a null |p| is allocated afresh. The old contents move to a new
 // block and the old block is wiped, so no copy of a secret is left behind. On

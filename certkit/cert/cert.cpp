@@ -177,23 +177,13 @@ void ReleasePrepared(Prepared* p) {
   *p = Prepared{};
 }
 
-// Copies |len| bytes into a new block; a zero length gives null.
-bool CopyInto(const uint8_t* data, uint32_t len, uint8_t** out) {
-  *out = nullptr;
-  if (len == 0) return true;
-  *out = static_cast<uint8_t*>(QMem_Allocate(len));
-  if (*out == nullptr) return false;
-  QMem_Copy(*out, data, len);
-  return true;
-}
-
 int CopyBytesAndBits(Prepared* p, ByteRange serial, ByteRange publicKey, const C_BITSTRING& issuerUid,
                      const C_BITSTRING& subjectUid) {
   uint8_t* issuerBits = nullptr;
   uint8_t* subjectBits = nullptr;
-  bool ok = CopyInto(serial.data, serial.len, &p->serial) && CopyInto(publicKey.data, publicKey.len, &p->publicKey) &&
-            CopyInto(issuerUid.data, issuerUid.len, &issuerBits) &&
-            CopyInto(subjectUid.data, subjectUid.len, &subjectBits);
+  bool ok = CopyBlock(serial.data, serial.len, &p->serial) && CopyBlock(publicKey.data, publicKey.len, &p->publicKey) &&
+            CopyBlock(issuerUid.data, issuerUid.len, &issuerBits) &&
+            CopyBlock(subjectUid.data, subjectUid.len, &subjectBits);
   p->serialLen = serial.len;
   p->publicKeyLen = publicKey.len;
   p->issuerUid = C_BITSTRING{issuerBits, issuerBits != nullptr ? issuerUid.len : 0,

@@ -75,11 +75,9 @@ void ReleaseDer(C_ExtensionsObj* extensions) {
   extensions->der = ByteRange{nullptr, 0};
 }
 
-uint8_t* CopyBytes(ByteRange range) {
-  auto* copy = static_cast<uint8_t*>(QMem_Allocate(range.len));
-  if (copy != nullptr) QMem_Copy(copy, range.data, range.len);
-  return copy;
-}
+// A new block holding |range| (1 byte when it is empty); null when memory
+// runs out.
+uint8_t* CopyBytes(ByteRange range) { return static_cast<uint8_t*>(QMem_Duplicate(range.data, range.len)); }
 
 // What "UNKNOWN_TYPE" hands out: the contents of a value that is one OCTET
 // STRING, else the value itself.

@@ -139,16 +139,6 @@ int AttributesElement(const C_AttributesObj* attributes, ByteRange* element, boo
   return 0;
 }
 
-// Copies |len| bytes into a new block; a zero length gives null.
-int CopyBytes(const uint8_t* data, uint32_t len, uint8_t** out) {
-  *out = nullptr;
-  if (len == 0) return 0;
-  *out = static_cast<uint8_t*>(QMem_Allocate(len));
-  if (*out == nullptr) return C_ERR_ALLOC;
-  QMem_Copy(*out, data, len);
-  return 0;
-}
-
 void ReplacePublicKey(C_CertRequestObj* request, uint8_t* key, uint32_t keyLen) {
   QMem_SecureRelease(const_cast<unsigned char*>(request->fields.publicKey.data));
   request->fields.publicKey = C_ITEM{key, keyLen};
@@ -174,7 +164,7 @@ int DecodeSigned(C_CertRequestObj* request) {
   }
   QMem_SecureRelease(set);
   uint8_t* key = nullptr;
-  if (status == 0) status = CopyBytes(v.publicKey.data, v.publicKey.len, &key);
+  if (status == 0 && !CopyBlock(v.publicKey.data, v.publicKey.len, &key)) status = C_ERR_ALLOC;
   if (status == 0) {
     // Atomic: on failure the subject keeps its AVAs.
     status = ReplaceInContext(NameSetFromDER(request->fields.subject, v.subject.data, v.subject.len),
@@ -309,7 +299,7 @@ int C_SetCertRequestFields(C_CERT_REQUEST_OBJ handle, const C_CERT_REQUEST_FIELD
   // 4. The public key, copied unless it is the object's own copy.
   if (publicKey.data != own.publicKey.data || publicKey.len != own.publicKey.len) {
     uint8_t* key = nullptr;
-    status = ck::CopyBytes(publicKey.data, publicKey.len, &key);
+    status = ck::CopyBlock(publicKey.data, publicKey.len, &key) ? 0 : C_ERR_ALLOC;
     if (status != 0) return status;
     ck::ReplacePublicKey(request, key, publicKey.len);
   }

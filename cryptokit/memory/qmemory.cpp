@@ -95,6 +95,12 @@ void QMem_SecureRelease(void* p) {
   QMem_Release(p);
 }
 
+void* QMem_Duplicate(const void* src, uint32_t n) {
+  void* copy = QMem_Allocate(n);
+  if (copy != nullptr) QMem_Copy(copy, src, n);
+  return copy;
+}
+
 void* QMem_Reallocate(void* p, uint32_t n) {
   if (p == nullptr) return QMem_Allocate(n);
   void* fresh = QMem_Allocate(n);
