@@ -104,6 +104,15 @@ bool Sha1HasShaInstructions();
 void Sha256UseShaInstructions(bool use);
 bool Sha256HasShaInstructions();
 
+// Selects the SHA-384/SHA-512 compression: true (the default) expands the
+// message schedules of four blocks at a time in AVX2 vectors when the
+// processor has AVX2 and BMI2, false always uses the portable code. Meant
+// for tests and benchmarks.
+void Sha512UseVectorSchedule(bool use);
+// Whether the processor offers AVX2 and BMI2 (and the system saves the
+// vector registers).
+bool Sha512HasVectorSchedule();
+
 }  // namespace qk
 
 #endif

@@ -1,18 +1,19 @@
 // SHA-512 and SHA-384 (FIPS 180-4): the compression over 64-bit words, the
 // buffering and padding both share, and their initial values and output
-// lengths. One portable compression serves every processor.
+// lengths, and the choice between the vector message schedule and the
+// portable compression below.
 #include <cstddef>
 #include <cstring>
 
 #include "cryptokit/digest/byte_order.h"
 #include "cryptokit/digest/digests.h"
+#include "cryptokit/digest/sha512_blocks.h"
 #include "cryptokit/qmemory.h"
 
 namespace qk {
-namespace {
 
 // FIPS 180-4, 4.2.3.
-const uint64_t kRoundConstants[80] = {
+const uint64_t kSha512RoundConstants[80] = {
     0x428a2f98d728ae22ull, 0x7137449123ef65cdull, 0xb5c0fbcfec4d3b2full, 0xe9b5dba58189dbbcull,
     0x3956c25bf348b538ull, 0x59f111f1b605d019ull, 0x923f82a4af194f9bull, 0xab1c5ed5da6d8118ull,
     0xd807aa98a3030242ull, 0x12835b0145706fbeull, 0x243185be4ee4b28cull, 0x550c7dc3d5ffb4e2ull,
@@ -35,50 +36,43 @@ const uint64_t kRoundConstants[80] = {
     0x4cc5d4becb3e42b6ull, 0x597f299cfc657e2aull, 0x5fcb6fab3ad6faecull, 0x6c44198c4a475817ull,
 };
 
-// The functions of FIPS 180-4, 4.1.3.
-#define SHA512_CH(e, f, g) ((((f) ^ (g)) & (e)) ^ (g))
-#define SHA512_MAJ(a, b, c) (((a) & (b)) | ((c) & ((a) | (b))))
-#define SHA512_BIG0(x) (Rotr64(x, 28) ^ Rotr64(x, 34) ^ Rotr64(x, 39))
-#define SHA512_BIG1(x) (Rotr64(x, 14) ^ Rotr64(x, 18) ^ Rotr64(x, 41))
-#define SHA512_SMALL0(x) (Rotr64(x, 1) ^ Rotr64(x, 8) ^ ((x) >> 7))
-#define SHA512_SMALL1(x) (Rotr64(x, 19) ^ Rotr64(x, 61) ^ ((x) >> 6))
+namespace {
+
+// Whether callers want the vector schedule used when the processor has it.
+bool g_preferAvx2 = true;
+
+bool CpuHasAvx2() {
+  static const bool has = Sha512CpuHasAvx2();
+  return has;
+}
+
+using BlocksFn = void (*)(uint64_t*, const uint8_t*, size_t);
+
+BlocksFn ChosenBlocks() { return g_preferAvx2 && CpuHasAvx2() ? Sha512BlocksAvx2 : Sha512BlocksPortable; }
+
+}  // namespace
 
 // The message schedule lives in a 16-word ring: W[t] for t >= 16 replaces
-// W[t-16]. |i| is t mod 16, so it is a constant in the unrolled rounds.
+// W[t-16]. |i| is t mod 16, a constant in the unrolled rounds.
 #define SHA512_W_LOAD(i) (w[i] = Load64Be(p + 8 * (i)))
 #define SHA512_W_NEXT(i)                                                                             \
   (w[i] += SHA512_SMALL1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] + SHA512_SMALL0(w[((i) + 1) & 15]))
+#define SHA512_KW_LOAD_0(j) (kSha512RoundConstants[(j)] + SHA512_W_LOAD(j))
+#define SHA512_KW_LOAD_8(j) (kSha512RoundConstants[8 + (j)] + SHA512_W_LOAD(8 + (j)))
+#define SHA512_KW_NEXT_0(j) (kSha512RoundConstants[t + (j)] + SHA512_W_NEXT(j))
+#define SHA512_KW_NEXT_8(j) (kSha512RoundConstants[t + 8 + (j)] + SHA512_W_NEXT(8 + (j)))
 
-// One round with the working variables named by role; the caller rotates
-// the names instead of moving values.
-#define SHA512_ROUND(a, b, c, d, e, f, g, h, k, wt)      \
-  h += SHA512_BIG1(e) + SHA512_CH(e, f, g) + (k) + (wt); \
-  d += h;                                                \
-  h += SHA512_BIG0(a) + SHA512_MAJ(a, b, c)
-
-// Eight rounds bring the roles back to where they started. |t| is the
-// number of the first round, a multiple of 8; |W| loads or expands.
-#define SHA512_EIGHT(W, t, i)                                                        \
-  SHA512_ROUND(a, b, c, d, e, f, g, h, kRoundConstants[(t) + 0], W((i) + 0)); \
-  SHA512_ROUND(h, a, b, c, d, e, f, g, kRoundConstants[(t) + 1], W((i) + 1)); \
-  SHA512_ROUND(g, h, a, b, c, d, e, f, kRoundConstants[(t) + 2], W((i) + 2)); \
-  SHA512_ROUND(f, g, h, a, b, c, d, e, kRoundConstants[(t) + 3], W((i) + 3)); \
-  SHA512_ROUND(e, f, g, h, a, b, c, d, kRoundConstants[(t) + 4], W((i) + 4)); \
-  SHA512_ROUND(d, e, f, g, h, a, b, c, kRoundConstants[(t) + 5], W((i) + 5)); \
-  SHA512_ROUND(c, d, e, f, g, h, a, b, kRoundConstants[(t) + 6], W((i) + 6)); \
-  SHA512_ROUND(b, c, d, e, f, g, h, a, kRoundConstants[(t) + 7], W((i) + 7))
-
-// Runs the compression over |blocks| consecutive 128-byte blocks at |p|.
-void Sha512Blocks(uint64_t state[8], const uint8_t* p, size_t blocks) {
+void Sha512BlocksPortable(uint64_t state[8], const uint8_t* p, size_t blocks) {
   uint64_t w[16];
   for (; blocks != 0; --blocks, p += 128) {
     uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-    SHA512_EIGHT(SHA512_W_LOAD, 0, 0);
-    SHA512_EIGHT(SHA512_W_LOAD, 8, 8);
+    uint64_t x = b ^ c, y;
+    SHA512_EIGHT(SHA512_KW_LOAD_0);
+    SHA512_EIGHT(SHA512_KW_LOAD_8);
     for (int t = 16; t < 80; t += 16) {
-      SHA512_EIGHT(SHA512_W_NEXT, t, 0);
-      SHA512_EIGHT(SHA512_W_NEXT, t + 8, 8);
+      SHA512_EIGHT(SHA512_KW_NEXT_0);
+      SHA512_EIGHT(SHA512_KW_NEXT_8);
     }
     state[0] += a;
     state[1] += b;
@@ -92,16 +86,18 @@ void Sha512Blocks(uint64_t state[8], const uint8_t* p, size_t blocks) {
   QMem_Wipe(w, sizeof w);
 }
 
-#undef SHA512_EIGHT
-#undef SHA512_ROUND
+#undef SHA512_KW_NEXT_8
+#undef SHA512_KW_NEXT_0
+#undef SHA512_KW_LOAD_8
+#undef SHA512_KW_LOAD_0
 #undef SHA512_W_NEXT
 #undef SHA512_W_LOAD
-#undef SHA512_SMALL1
-#undef SHA512_SMALL0
-#undef SHA512_BIG1
-#undef SHA512_BIG0
-#undef SHA512_MAJ
-#undef SHA512_CH
+
+void Sha512UseVectorSchedule(bool use) { g_preferAvx2 = use; }
+
+bool Sha512HasVectorSchedule() { return CpuHasAvx2(); }
+
+namespace {
 
 // FIPS 180-4, 5.3.5 and 5.3.4.
 const uint64_t kSha512Initial[8] = {
@@ -122,6 +118,7 @@ void Start(Sha512Context* c, const uint64_t (&initial)[8]) {
 
 void Absorb(Sha512Context* c, const uint8_t* data, uint32_t len) {
   if (len == 0) return;
+  const BlocksFn blocksFn = ChosenBlocks();
   uint32_t have = static_cast<uint32_t>(c->bitCountLow >> 3) & 127;
   const uint64_t bits = static_cast<uint64_t>(len) << 3;
   c->bitCountLow += bits;
@@ -132,10 +129,10 @@ void Absorb(Sha512Context* c, const uint8_t* data, uint32_t len) {
     data += take;
     len -= take;
     if (have + take < 128) return;
-    Sha512Blocks(c->state, c->buffer, 1);
+    blocksFn(c->state, c->buffer, 1);
   }
   if (len >= 128) {
-    Sha512Blocks(c->state, data, len / 128);
+    blocksFn(c->state, data, len / 128);
     data += len & ~127u;
     len &= 127;
   }
@@ -147,17 +144,18 @@ void Absorb(Sha512Context* c, const uint8_t* data, uint32_t len) {
 void Finish(Sha512Context* c, uint8_t* out, int words, const uint64_t (&initial)[8]) {
   // Pad: 0x80, zeros up to 112 bytes modulo 128, then the bit length as a
   // 128-bit big-endian number.
+  const BlocksFn blocksFn = ChosenBlocks();
   uint32_t have = static_cast<uint32_t>(c->bitCountLow >> 3) & 127;
   c->buffer[have++] = 0x80;
   if (have > 112) {
     std::memset(c->buffer + have, 0, 128 - have);
-    Sha512Blocks(c->state, c->buffer, 1);
+    blocksFn(c->state, c->buffer, 1);
     have = 0;
   }
   std::memset(c->buffer + have, 0, 112 - have);
   Store64Be(c->buffer + 112, c->bitCountHigh);
   Store64Be(c->buffer + 120, c->bitCountLow);
-  Sha512Blocks(c->state, c->buffer, 1);
+  blocksFn(c->state, c->buffer, 1);
   for (int i = 0; i < words; ++i) Store64Be(out + 8 * i, c->state[i]);
   QMem_Wipe(c, sizeof *c);
   Start(c, initial);
