@@ -128,19 +128,32 @@ typedef struct Q_RSA_PRIVATE_CRT_KEY {
 // ---------------------------------------------------------------------------
 // Info types.
 
-// Algorithm info types. Their info is given in the comment.
+// Algorithm info types. Their info is given in the comment. The digests are
+// MD2, MD5, SHA-1 and SHA-256, SHA-384 and SHA-512 (FIPS 180-4). The
+// signature types (...WithRSA) sign the digest's DigestInfo (RFC 8017, 9.2)
+// with PKCS #1 v1.5 block type 1; their ...WithRSABER forms are set from and
+// give the signature's DER AlgorithmIdentifier, whose parameters are NULL.
 int QA_RSAKeyGen(const void** descriptor);            // Q_RSA_KEYGEN_PARAMS
 int QA_MD5Random(const void** descriptor);            // none (null)
 int QA_PBEWithSHA1AndDESCBC(const void** descriptor); // Q_PBE_PARAMS
 int QA_MD2(const void** descriptor);                  // none
 int QA_MD5(const void** descriptor);                  // none
 int QA_SHA1(const void** descriptor);                 // none
+int QA_SHA256(const void** descriptor);               // none
+int QA_SHA384(const void** descriptor);               // none
+int QA_SHA512(const void** descriptor);               // none
 int QA_MD2WithRSA(const void** descriptor);           // none
 int QA_MD5WithRSA(const void** descriptor);           // none
 int QA_SHA1WithRSA(const void** descriptor);          // none
+int QA_SHA256WithRSA(const void** descriptor);        // none
+int QA_SHA384WithRSA(const void** descriptor);        // none
+int QA_SHA512WithRSA(const void** descriptor);        // none
 int QA_MD2WithRSABER(const void** descriptor);        // Q_ITEM: DER AlgorithmIdentifier
 int QA_MD5WithRSABER(const void** descriptor);        // Q_ITEM: DER AlgorithmIdentifier
 int QA_SHA1WithRSABER(const void** descriptor);       // Q_ITEM: DER AlgorithmIdentifier
+int QA_SHA256WithRSABER(const void** descriptor);     // Q_ITEM: DER AlgorithmIdentifier
+int QA_SHA384WithRSABER(const void** descriptor);     // Q_ITEM: DER AlgorithmIdentifier
+int QA_SHA512WithRSABER(const void** descriptor);     // Q_ITEM: DER AlgorithmIdentifier
 int QA_RSAPrivatePKCS1(const void** descriptor);      // none
 int QA_RSAPublicPKCS1(const void** descriptor);       // none
 
@@ -160,6 +173,9 @@ int QK_RSAPrivateBER(const void** descriptor);  // Q_ITEM: DER PKCS #8 PrivateKe
 extern const Q_ALGORITHM_METHOD QM_MD2;              // MD2 digest
 extern const Q_ALGORITHM_METHOD QM_MD5;              // MD5 digest
 extern const Q_ALGORITHM_METHOD QM_SHA1;             // SHA-1 digest
+extern const Q_ALGORITHM_METHOD QM_SHA256;           // SHA-256 digest (SHA instructions when present)
+extern const Q_ALGORITHM_METHOD QM_SHA384;           // SHA-384 digest
+extern const Q_ALGORITHM_METHOD QM_SHA512;           // SHA-512 digest
 extern const Q_ALGORITHM_METHOD QM_MD5Random;        // MD5 random generator
 extern const Q_ALGORITHM_METHOD QM_RSAKeyGen;        // RSA key-pair generation
 extern const Q_ALGORITHM_METHOD QM_RSAPublicEncrypt; // RSA public operation, encrypting side

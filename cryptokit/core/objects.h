@@ -105,6 +105,9 @@ struct AlgorithmType {
 extern const AlgorithmType kTypeMD2;
 extern const AlgorithmType kTypeMD5;
 extern const AlgorithmType kTypeSHA1;
+extern const AlgorithmType kTypeSHA256;
+extern const AlgorithmType kTypeSHA384;
+extern const AlgorithmType kTypeSHA512;
 extern const AlgorithmType kTypeRandom;
 extern const AlgorithmType kTypeRSAKeyGen;
 extern const AlgorithmType kTypeRSAPublic;

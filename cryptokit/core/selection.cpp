@@ -6,6 +6,9 @@ namespace qk {
 const AlgorithmType kTypeMD2{"MD2"};
 const AlgorithmType kTypeMD5{"MD5"};
 const AlgorithmType kTypeSHA1{"SHA-1"};
+const AlgorithmType kTypeSHA256{"SHA-256"};
+const AlgorithmType kTypeSHA384{"SHA-384"};
+const AlgorithmType kTypeSHA512{"SHA-512"};
 const AlgorithmType kTypeRandom{"random"};
 const AlgorithmType kTypeRSAKeyGen{"RSA key generation"};
 const AlgorithmType kTypeRSAPublic{"RSA public"};

@@ -19,8 +19,9 @@ struct DigestMethodOps {
   void (*final)(void* context, uint8_t* digest);
 };
 
-// The descriptor of QA_MD2, QA_MD5 and QA_SHA1: the algorithm type to select
-// and the identifier written in a DigestInfo (DER contents octets).
+// The descriptor of the digest info types (QA_MD2 to QA_SHA512): the
+// algorithm type to select and the identifier written in a DigestInfo (DER
+// contents octets).
 struct DigestDescriptor : AlgInfoDescriptor {
   const AlgorithmType* type;
   const unsigned char* oid;

@@ -1,18 +1,28 @@
-// MD2, MD5 and SHA-1 with RSA: the signature handler, the plain signature
-// info types and the info types read from and written to a DER
-// AlgorithmIdentifier.
+// MD2, MD5, SHA-1, SHA-256, SHA-384 and SHA-512 with RSA: the signature
+// handler, the plain signature info types and the info types read from and
+// written to a DER AlgorithmIdentifier.
 #include "cryptokit/der/der.h"
 #include "cryptokit/digest/digest_handler.h"
+#include "cryptokit/digest/digests.h"
 #include "cryptokit/rsa/pkcs1.h"
 
 namespace qk {
 namespace {
 
-constexpr uint32_t kMaxDigest = 20;      // the longest digest (SHA-1)
-constexpr uint32_t kDigestInfoRoom = 64;  // room for a DigestInfo
+constexpr uint32_t kMaxDigest = kMaxDigestLength;
+// Room for a DigestInfo: 64 bytes, the classic size that MD2, MD5 and SHA-1
+// keep (a verified block carrying more data than that is refused with 524),
+// or for the longer digests the DigestInfo's own length.
+constexpr uint32_t kClassicDigestInfoRoom = 64;
+constexpr uint32_t kDigestInfoBuffer = 128;  // more than any DigestInfo here (83 for SHA-512)
+
+uint32_t DigestInfoRoom(const DigestDescriptor* d) {
+  const uint32_t own = 2 + 2 + 2 + d->oidLength + 2 + 2 + d->digestLength;  // all lengths below 128
+  return own > kClassicDigestInfoRoom ? own : kClassicDigestInfoRoom;
+}
 
 struct SignatureDescriptor : AlgInfoDescriptor {
-  Q_INFO_TYPE digestInfoType;  // QA_MD2, QA_MD5 or QA_SHA1
+  Q_INFO_TYPE digestInfoType;  // QA_MD2 ... QA_SHA512
   const unsigned char* oid;    // the signature algorithm's identifier
   uint32_t oidLength;
   const SignatureDescriptor* plain;  // for the DER forms: the plain info type
@@ -40,7 +50,7 @@ int EncodeDigestInfo(const DigestDescriptor* d, const unsigned char* digest, uin
   uint32_t algorithmLength = 0;
   int status = EncodeIdentifierWithNull(d->oid, d->oidLength, algorithm, sizeof algorithm, &algorithmLength);
   if (status != 0) return status;
-  der::BufferSink target{out, kDigestInfoRoom, length};
+  der::BufferSink target{out, DigestInfoRoom(d), length};
   return der::EncodeDigestInfo(Q_ITEM{algorithm, algorithmLength},
                                Q_ITEM{const_cast<unsigned char*>(digest), digestLength}, der::ToBuffer(&target));
 }
@@ -86,7 +96,7 @@ class RsaSignatureHandler final : public SignatureHandler {
   int SignFinal(unsigned char* signature, uint32_t* signatureLen, uint32_t signatureMax, Q_AlgorithmObj* random,
                 Q_SURRENDER_CTX* surrender) override {
     unsigned char digest[kMaxDigest];
-    unsigned char info[kDigestInfoRoom];
+    unsigned char info[kDigestInfoBuffer];
     uint32_t digestLength = 0, infoLength = 0, none = 0;
     int status = digester_->Final(digest, &digestLength, sizeof digest, surrender);
     if (status == 0) status = EncodeDigestInfo(digest_, digest, digestLength, info, &infoLength);
@@ -100,13 +110,13 @@ class RsaSignatureHandler final : public SignatureHandler {
   int VerifyFinal(const unsigned char* signature, uint32_t signatureLen, Q_AlgorithmObj* random,
                   Q_SURRENDER_CTX* surrender) override {
     unsigned char digest[kMaxDigest];
-    unsigned char info[kDigestInfoRoom];
-    unsigned char expected[kDigestInfoRoom];
+    unsigned char info[kDigestInfoBuffer];
+    unsigned char expected[kDigestInfoBuffer];
     uint32_t digestLength = 0, infoLength = 0, expectedLength = 0, none = 0;
     int status = digester_->Final(digest, &digestLength, sizeof digest, surrender);
     if (status == 0) status = verifier_->Update(nullptr, &none, 0, signature, signatureLen, random, surrender);
     if (status == 0) {
-      status = verifier_->Final(info, &infoLength, sizeof info, random, surrender);
+      status = verifier_->Final(info, &infoLength, DigestInfoRoom(digest_), random, surrender);
       if (status == Q_ERR_OUTPUT_LEN) status = Q_ERR_INPUT_DATA;
     }
     Q_ITEM algorithm{}, carried{};
@@ -187,6 +197,11 @@ const AlgInfoOps kDerOps{SetFromDer, CreateSignatureHandler, GetAsDer};
 const unsigned char kMd2WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x02};
 const unsigned char kMd5WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x04};
 const unsigned char kSha1WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x05};
+// sha256WithRSAEncryption, sha384WithRSAEncryption, sha512WithRSAEncryption:
+// 1.2.840.113549.1.1.11 to .13 (RFC 8017, appendix C).
+const unsigned char kSha256WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0B};
+const unsigned char kSha384WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0C};
+const unsigned char kSha512WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0D};
 
 const SignatureDescriptor kMd2Plain{{&kPlainOps}, QA_MD2, kMd2WithRsa, sizeof kMd2WithRsa, nullptr};
 const SignatureDescriptor kMd5Plain{{&kPlainOps}, QA_MD5, kMd5WithRsa, sizeof kMd5WithRsa, nullptr};
@@ -194,6 +209,12 @@ const SignatureDescriptor kSha1Plain{{&kPlainOps}, QA_SHA1, kSha1WithRsa, sizeof
 const SignatureDescriptor kMd2Der{{&kDerOps}, QA_MD2, kMd2WithRsa, sizeof kMd2WithRsa, &kMd2Plain};
 const SignatureDescriptor kMd5Der{{&kDerOps}, QA_MD5, kMd5WithRsa, sizeof kMd5WithRsa, &kMd5Plain};
 const SignatureDescriptor kSha1Der{{&kDerOps}, QA_SHA1, kSha1WithRsa, sizeof kSha1WithRsa, &kSha1Plain};
+const SignatureDescriptor kSha256Plain{{&kPlainOps}, QA_SHA256, kSha256WithRsa, sizeof kSha256WithRsa, nullptr};
+const SignatureDescriptor kSha384Plain{{&kPlainOps}, QA_SHA384, kSha384WithRsa, sizeof kSha384WithRsa, nullptr};
+const SignatureDescriptor kSha512Plain{{&kPlainOps}, QA_SHA512, kSha512WithRsa, sizeof kSha512WithRsa, nullptr};
+const SignatureDescriptor kSha256Der{{&kDerOps}, QA_SHA256, kSha256WithRsa, sizeof kSha256WithRsa, &kSha256Plain};
+const SignatureDescriptor kSha384Der{{&kDerOps}, QA_SHA384, kSha384WithRsa, sizeof kSha384WithRsa, &kSha384Plain};
+const SignatureDescriptor kSha512Der{{&kDerOps}, QA_SHA512, kSha512WithRsa, sizeof kSha512WithRsa, &kSha512Plain};
 
 int Describe(const void** descriptor, const SignatureDescriptor& d) {
   *descriptor = &d;
@@ -211,5 +232,11 @@ int QA_SHA1WithRSA(const void** d) { return qk::Describe(d, qk::kSha1Plain); }
 int QA_MD2WithRSABER(const void** d) { return qk::Describe(d, qk::kMd2Der); }
 int QA_MD5WithRSABER(const void** d) { return qk::Describe(d, qk::kMd5Der); }
 int QA_SHA1WithRSABER(const void** d) { return qk::Describe(d, qk::kSha1Der); }
+int QA_SHA256WithRSA(const void** d) { return qk::Describe(d, qk::kSha256Plain); }
+int QA_SHA384WithRSA(const void** d) { return qk::Describe(d, qk::kSha384Plain); }
+int QA_SHA512WithRSA(const void** d) { return qk::Describe(d, qk::kSha512Plain); }
+int QA_SHA256WithRSABER(const void** d) { return qk::Describe(d, qk::kSha256Der); }
+int QA_SHA384WithRSABER(const void** d) { return qk::Describe(d, qk::kSha384Der); }
+int QA_SHA512WithRSABER(const void** d) { return qk::Describe(d, qk::kSha512Der); }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
-// MD2, MD5 and SHA-1 against the vectors published with RFC 1319, RFC 1321
-// and FIPS 180-1 / RFC 3174, fed in every way a caller may feed them, plus
-// the two SHA-1 compressions against each other and against libcrypto.
+// MD2, MD5, SHA-1, SHA-256, SHA-384 and SHA-512 against the vectors
+// published with RFC 1319, RFC 1321, FIPS 180-1 / RFC 3174 and FIPS 180-4,
+// fed in every way a caller may feed them, plus the two SHA-1 and the two
+// SHA-256 compressions against each other and against libcrypto.
 #include <openssl/evp.h>
 
 #include <cstdio>
@@ -26,14 +27,15 @@ std::string Hex(const Bytes& b) {
   return s;
 }
 
-enum class Alg { kMd2, kMd5, kSha1 };
+enum class Alg { kMd2, kMd5, kSha1, kSha256, kSha384, kSha512 };
 
-// One way of running a digest: the algorithm and, for SHA-1, which
-// compression is in force while it runs.
+// One way of running a digest: the algorithm and, for SHA-1 and SHA-256,
+// whether the SHA instructions are used, for SHA-384 and SHA-512 whether
+// the vector schedule is.
 struct Digester {
   const char* name;
   Alg alg;
-  bool shaInstructions;
+  bool fastPath;
 };
 
 const Digester kDigesters[] = {
@@ -41,40 +43,82 @@ const Digester kDigesters[] = {
     {"md5", Alg::kMd5, false},
     {"sha1-portable", Alg::kSha1, false},
     {"sha1-sha-instructions", Alg::kSha1, true},
+    {"sha256-portable", Alg::kSha256, false},
+    {"sha256-sha-instructions", Alg::kSha256, true},
+    {"sha384-portable", Alg::kSha384, false},
+    {"sha384-vector-schedule", Alg::kSha384, true},
+    {"sha512-portable", Alg::kSha512, false},
+    {"sha512-vector-schedule", Alg::kSha512, true},
 };
 
-// A context of any of the three algorithms, fed through the public
-// functions. Contexts start zero-filled so that their bytes can be compared
-// with a freshly initialised one, padding included. The SHA-1 compression is
-// chosen again before every call, so contexts of both kinds can be
-// interleaved.
+size_t DigestLength(Alg alg) {
+  switch (alg) {
+    case Alg::kMd2:
+    case Alg::kMd5: return 16;
+    case Alg::kSha1: return 20;
+    case Alg::kSha256: return 32;
+    case Alg::kSha384: return 48;
+    case Alg::kSha512: return 64;
+  }
+  return 0;
+}
+
+// Whether this machine can run |d| as described.
+bool Runnable(const Digester& d) {
+  if (!d.fastPath) return true;
+  switch (d.alg) {
+    case Alg::kSha1: return qk::Sha1HasShaInstructions();
+    case Alg::kSha256: return qk::Sha256HasShaInstructions();
+    case Alg::kSha384:
+    case Alg::kSha512: return qk::Sha512HasVectorSchedule();
+    default: return false;
+  }
+}
+
+// A context of any of the algorithms, fed through the public functions.
+// Contexts start zero-filled so that their bytes can be compared with a
+// freshly initialised one, padding included. The SHA-1, SHA-256 and SHA-512
+// compressions are chosen again before every call, so contexts of both kinds
+// can be interleaved.
 class Running {
  public:
   explicit Running(const Digester& d) : d_(d) {
     std::memset(&md2_, 0, sizeof md2_);
     std::memset(&md5_, 0, sizeof md5_);
     std::memset(&sha1_, 0, sizeof sha1_);
+    std::memset(&sha256_, 0, sizeof sha256_);
+    std::memset(&sha512_, 0, sizeof sha512_);
     switch (d_.alg) {
       case Alg::kMd2: qk::Md2Init(&md2_); break;
       case Alg::kMd5: qk::Md5Init(&md5_); break;
       case Alg::kSha1: qk::Sha1Init(&sha1_); break;
+      case Alg::kSha256: qk::Sha256Init(&sha256_); break;
+      case Alg::kSha384: qk::Sha384Init(&sha512_); break;
+      case Alg::kSha512: qk::Sha512Init(&sha512_); break;
     }
   }
   void Update(const uint8_t* p, size_t n) {
-    qk::Sha1UseShaInstructions(d_.shaInstructions);
+    Choose();
+    const auto len = static_cast<uint32_t>(n);
     switch (d_.alg) {
-      case Alg::kMd2: qk::Md2Update(&md2_, p, static_cast<uint32_t>(n)); break;
-      case Alg::kMd5: qk::Md5Update(&md5_, p, static_cast<uint32_t>(n)); break;
-      case Alg::kSha1: qk::Sha1Update(&sha1_, p, static_cast<uint32_t>(n)); break;
+      case Alg::kMd2: qk::Md2Update(&md2_, p, len); break;
+      case Alg::kMd5: qk::Md5Update(&md5_, p, len); break;
+      case Alg::kSha1: qk::Sha1Update(&sha1_, p, len); break;
+      case Alg::kSha256: qk::Sha256Update(&sha256_, p, len); break;
+      case Alg::kSha384: qk::Sha384Update(&sha512_, p, len); break;
+      case Alg::kSha512: qk::Sha512Update(&sha512_, p, len); break;
     }
   }
   Bytes Final() {
-    Bytes out(d_.alg == Alg::kSha1 ? 20 : 16);
-    qk::Sha1UseShaInstructions(d_.shaInstructions);
+    Bytes out(DigestLength(d_.alg));
+    Choose();
     switch (d_.alg) {
       case Alg::kMd2: qk::Md2Final(&md2_, out.data()); break;
       case Alg::kMd5: qk::Md5Final(&md5_, out.data()); break;
       case Alg::kSha1: qk::Sha1Final(&sha1_, out.data()); break;
+      case Alg::kSha256: qk::Sha256Final(&sha256_, out.data()); break;
+      case Alg::kSha384: qk::Sha384Final(&sha512_, out.data()); break;
+      case Alg::kSha512: qk::Sha512Final(&sha512_, out.data()); break;
     }
     return out;
   }
@@ -82,14 +126,24 @@ class Running {
   bool LooksFresh() const {
     Running fresh(d_);
     return std::memcmp(&md2_, &fresh.md2_, sizeof md2_) == 0 && std::memcmp(&md5_, &fresh.md5_, sizeof md5_) == 0 &&
-           std::memcmp(&sha1_, &fresh.sha1_, sizeof sha1_) == 0;
+           std::memcmp(&sha1_, &fresh.sha1_, sizeof sha1_) == 0 &&
+           std::memcmp(&sha256_, &fresh.sha256_, sizeof sha256_) == 0 &&
+           std::memcmp(&sha512_, &fresh.sha512_, sizeof sha512_) == 0;
   }
 
  private:
+  void Choose() const {
+    qk::Sha1UseShaInstructions(d_.fastPath);
+    qk::Sha256UseShaInstructions(d_.fastPath);
+    qk::Sha512UseVectorSchedule(d_.fastPath);
+  }
+
   Digester d_;
   qk::Md2Context md2_;
   qk::Md5Context md5_;
   qk::Sha1Context sha1_;
+  qk::Sha256Context sha256_;
+  qk::Sha512Context sha512_;  // SHA-384 too
 };
 
 Bytes Digest(const Digester& d, const Bytes& m) {
@@ -108,6 +162,11 @@ struct Vector {
 const char kAtoZ[] = "abcdefghijklmnopqrstuvwxyz";
 const char kAlnum[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 const char kDigits80[] = "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
+// The two-block messages of FIPS 180-4's examples: 448 bits (the SHA-1 and
+// SHA-256 one) and 896 bits (the SHA-384 and SHA-512 one).
+const char k448[] = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+const char k896[] =
+    "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu";
 
 const Vector kVectors[] = {
     // RFC 1319, A.5
@@ -130,10 +189,42 @@ const Vector kVectors[] = {
     // empty message.
     {Alg::kSha1, "", 1, "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
     {Alg::kSha1, "abc", 1, "a9993e364706816aba3e25717850c26c9cd0d89d"},
-    {Alg::kSha1, "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 1,
-     "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+    {Alg::kSha1, k448, 1, "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
     {Alg::kSha1, "a", 1000000, "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
     {Alg::kSha1, "01234567012345670123456701234567", 20, "dea356a2cddd90c7a7ecedc5ebb563934f460452"},
+    // FIPS 180-4's examples ("abc", the 448-bit message for SHA-256, the
+    // 896-bit one for SHA-384 and SHA-512, one million 'a'), plus the empty
+    // message and the other two-block message for each.
+    {Alg::kSha256, "", 1, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+    {Alg::kSha256, "abc", 1, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+    {Alg::kSha256, k448, 1, "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+    {Alg::kSha256, k896, 1, "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+    {Alg::kSha256, "a", 1000000, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    {Alg::kSha384, "", 1,
+     "38b060a751ac96384cd9327eb1b1e36a21fdb71114be07434c0cc7bf63f6e1da274edebfe76f65fbd51ad2f14898b95b"},
+    {Alg::kSha384, "abc", 1,
+     "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baeca134c825a7"},
+    {Alg::kSha384, k448, 1,
+     "3391fdddfc8dc7393707a65b1b4709397cf8b1d162af05abfe8f450de5f36bc6b0455a8520bc4e6f5fe95b1fe3c8452b"},
+    {Alg::kSha384, k896, 1,
+     "09330c33f71147e83d192fc782cd1b4753111b173b3b05d22fa08086e3b0f712fcc7c71a557e2db966c3e9fa91746039"},
+    {Alg::kSha384, "a", 1000000,
+     "9d0e1809716474cb086e834e310a4a1ced149e9c00f248527972cec5704c2a5b07b8b3dc38ecc4ebae97ddd87f3d8985"},
+    {Alg::kSha512, "", 1,
+     "cf83e1357eefb8bdf1542850d66d8007d620e4050b5715dc83f4a921d36ce9ce"
+     "47d0d13c5d85f2b0ff8318d2877eec2f63b931bd47417a81a538327af927da3e"},
+    {Alg::kSha512, "abc", 1,
+     "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
+     "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f"},
+    {Alg::kSha512, k448, 1,
+     "204a8fc6dda82f0a0ced7beb8e08a41657c16ef468b228a8279be331a703c335"
+     "96fd15c13b1b07f9aa1d3bea57789ca031ad85c7a71dd70354ec631238ca3445"},
+    {Alg::kSha512, k896, 1,
+     "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018"
+     "501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909"},
+    {Alg::kSha512, "a", 1000000,
+     "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973eb"
+     "de0ff244877ea60a4cb0432ce577c31beb009c5c2c49aa2e4eadb217ad8cc09b"},
 };
 
 Bytes Message(const Vector& v) {
@@ -153,7 +244,7 @@ TEST(DigestRaw, PublishedVectorsFedEveryWay) {
     const Bytes m = Message(v);
     for (const Digester& d : kDigesters) {
       if (d.alg != v.alg) continue;
-      if (d.shaInstructions && !qk::Sha1HasShaInstructions()) continue;
+      if (!Runnable(d)) continue;
       SCOPED_TRACE(std::string(d.name) + " of \"" + std::string(v.text).substr(0, 20) + "\" x" +
                    std::to_string(v.repeat));
 
@@ -199,7 +290,7 @@ TEST(DigestRaw, PublishedVectorsFedEveryWay) {
 // partial block.
 TEST(DigestRaw, FinalStartsNewMessage) {
   for (const Digester& d : kDigesters) {
-    if (d.shaInstructions && !qk::Sha1HasShaInstructions()) continue;
+    if (!Runnable(d)) continue;
     SCOPED_TRACE(d.name);
     Running r(d);
     for (const Vector& v : kVectors) {
@@ -216,30 +307,46 @@ TEST(DigestRaw, FinalStartsNewMessage) {
   }
 }
 
+const EVP_MD* OracleOf(Alg alg) {
+  switch (alg) {
+    case Alg::kMd2: return nullptr;  // not in the installed libcrypto
+    case Alg::kMd5: return EVP_md5();
+    case Alg::kSha1: return EVP_sha1();
+    case Alg::kSha256: return EVP_sha256();
+    case Alg::kSha384: return EVP_sha384();
+    case Alg::kSha512: return EVP_sha512();
+  }
+  return nullptr;
+}
+
 // Random messages of many lengths, cut into random pieces, give the same
-// digest through both SHA-1 compressions, and MD5 and SHA-1 agree with
-// libcrypto. Lengths cover every padding case (0 to 3 blocks and every
-// remainder) and a few long messages.
+// digest through both compressions of SHA-1, SHA-256 and SHA-512, and every digest
+// but MD2 agrees with libcrypto. Lengths cover every padding case (0 to 3
+// blocks of 64 bytes, 0 to 2 of 128, and every remainder) and a few long
+// messages.
 TEST(DigestRaw, AgreesWithOracleAndAcrossCompressions) {
   std::mt19937 rng(20240611);
   std::vector<size_t> lengths;
-  for (size_t n = 0; n <= 200; ++n) lengths.push_back(n);
+  for (size_t n = 0; n <= 260; ++n) lengths.push_back(n);
   for (size_t n : {511u, 4096u, 65537u, 1000003u}) lengths.push_back(n);
 
-  const bool haveSha = qk::Sha1HasShaInstructions();
+  const bool haveFast =
+      qk::Sha1HasShaInstructions() && qk::Sha256HasShaInstructions() && qk::Sha512HasVectorSchedule();
   for (size_t n : lengths) {
     SCOPED_TRACE("length " + std::to_string(n));
     Bytes m(n);
     for (auto& b : m) b = static_cast<uint8_t>(rng());
 
     for (const Digester& d : kDigesters) {
-      if (d.alg == Alg::kMd2) continue;
-      if (d.shaInstructions && !haveSha) continue;
+      if (OracleOf(d.alg) == nullptr || !Runnable(d)) continue;
       SCOPED_TRACE(d.name);
       Running r(d);
       size_t at = 0;
       while (at < n) {
-        size_t piece = std::min<size_t>(n - at, rng() % 150);
+        // Short pieces, and long ones that hand the compression one to ten
+        // whole blocks at once.
+        const size_t limit = rng() % 2 != 0 ? 150 : 1300;
+        size_t piece = std::min<size_t>(n - at, rng() % limit);
         r.Update(m.data() + at, piece);
         at += piece;
       }
@@ -247,14 +354,12 @@ TEST(DigestRaw, AgreesWithOracleAndAcrossCompressions) {
 
       Bytes ref(EVP_MAX_MD_SIZE);
       unsigned refLen = 0;
-      ASSERT_EQ(EVP_Digest(m.data(), m.size(), ref.data(), &refLen, d.alg == Alg::kMd5 ? EVP_md5() : EVP_sha1(),
-                           nullptr),
-                1);
+      ASSERT_EQ(EVP_Digest(m.data(), m.size(), ref.data(), &refLen, OracleOf(d.alg), nullptr), 1);
       ref.resize(refLen);
       EXPECT_EQ(Hex(ours), Hex(ref));
     }
   }
-  if (!haveSha) GTEST_SKIP() << "no SHA instructions: only the portable SHA-1 was checked";
+  if (!haveFast) GTEST_SKIP() << "no SHA instructions or no AVX2: some portable compressions were checked alone";
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 namespace rsatest {
 
 const Q_ALGORITHM_METHOD* const kSignChooser[] = {&QM_RSAPublicEncrypt, &QM_RSAPrivateEncrypt, &QM_MD2, &QM_MD5,
-                                                  &QM_SHA1, nullptr};
+                                                  &QM_SHA1, &QM_SHA256, &QM_SHA384, &QM_SHA512, nullptr};
 const Q_ALGORITHM_METHOD* const kVerifyChooser[] = {&QM_RSAPublicDecrypt, &QM_RSAPrivateDecrypt, &QM_MD2, &QM_MD5,
-                                                    &QM_SHA1, nullptr};
+                                                    &QM_SHA1, &QM_SHA256, &QM_SHA384, &QM_SHA512, nullptr};
 
 TestKey::~TestKey() {
   Q_DestroyKeyObject(&priv);

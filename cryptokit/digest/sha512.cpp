@@ -1,0 +1,174 @@
+// SHA-512 and SHA-384 (FIPS 180-4): the compression over 64-bit words, the
+// buffering and padding both share, and their initial values and output
+// lengths, and the choice between the vector message schedule and the
+// portable compression below.
+#include <cstddef>
+#include <cstring>
+
+#include "cryptokit/digest/byte_order.h"
+#include "cryptokit/digest/digests.h"
+#include "cryptokit/digest/sha512_blocks.h"
+#include "cryptokit/qmemory.h"
+
+namespace qk {
+
+// FIPS 180-4, 4.2.3.
+const uint64_t kSha512RoundConstants[80] = {
+    0x428a2f98d728ae22ull, 0x7137449123ef65cdull, 0xb5c0fbcfec4d3b2full, 0xe9b5dba58189dbbcull,
+    0x3956c25bf348b538ull, 0x59f111f1b605d019ull, 0x923f82a4af194f9bull, 0xab1c5ed5da6d8118ull,
+    0xd807aa98a3030242ull, 0x12835b0145706fbeull, 0x243185be4ee4b28cull, 0x550c7dc3d5ffb4e2ull,
+    0x72be5d74f27b896full, 0x80deb1fe3b1696b1ull, 0x9bdc06a725c71235ull, 0xc19bf174cf692694ull,
+    0xe49b69c19ef14ad2ull, 0xefbe4786384f25e3ull, 0x0fc19dc68b8cd5b5ull, 0x240ca1cc77ac9c65ull,
+    0x2de92c6f592b0275ull, 0x4a7484aa6ea6e483ull, 0x5cb0a9dcbd41fbd4ull, 0x76f988da831153b5ull,
+    0x983e5152ee66dfabull, 0xa831c66d2db43210ull, 0xb00327c898fb213full, 0xbf597fc7beef0ee4ull,
+    0xc6e00bf33da88fc2ull, 0xd5a79147930aa725ull, 0x06ca6351e003826full, 0x142929670a0e6e70ull,
+    0x27b70a8546d22ffcull, 0x2e1b21385c26c926ull, 0x4d2c6dfc5ac42aedull, 0x53380d139d95b3dfull,
+    0x650a73548baf63deull, 0x766a0abb3c77b2a8ull, 0x81c2c92e47edaee6ull, 0x92722c851482353bull,
+    0xa2bfe8a14cf10364ull, 0xa81a664bbc423001ull, 0xc24b8b70d0f89791ull, 0xc76c51a30654be30ull,
+    0xd192e819d6ef5218ull, 0xd69906245565a910ull, 0xf40e35855771202aull, 0x106aa07032bbd1b8ull,
+    0x19a4c116b8d2d0c8ull, 0x1e376c085141ab53ull, 0x2748774cdf8eeb99ull, 0x34b0bcb5e19b48a8ull,
+    0x391c0cb3c5c95a63ull, 0x4ed8aa4ae3418acbull, 0x5b9cca4f7763e373ull, 0x682e6ff3d6b2b8a3ull,
+    0x748f82ee5defb2fcull, 0x78a5636f43172f60ull, 0x84c87814a1f0ab72ull, 0x8cc702081a6439ecull,
+    0x90befffa23631e28ull, 0xa4506cebde82bde9ull, 0xbef9a3f7b2c67915ull, 0xc67178f2e372532bull,
+    0xca273eceea26619cull, 0xd186b8c721c0c207ull, 0xeada7dd6cde0eb1eull, 0xf57d4f7fee6ed178ull,
+    0x06f067aa72176fbaull, 0x0a637dc5a2c898a6ull, 0x113f9804bef90daeull, 0x1b710b35131c471bull,
+    0x28db77f523047d84ull, 0x32caab7b40c72493ull, 0x3c9ebe0a15c9bebcull, 0x431d67c49c100d4cull,
+    0x4cc5d4becb3e42b6ull, 0x597f299cfc657e2aull, 0x5fcb6fab3ad6faecull, 0x6c44198c4a475817ull,
+};
+
+namespace {
+
+// Whether callers want the vector schedule used when the processor has it.
+bool g_preferAvx2 = true;
+
+bool CpuHasAvx2() {
+  static const bool has = Sha512CpuHasAvx2();
+  return has;
+}
+
+using BlocksFn = void (*)(uint64_t*, const uint8_t*, size_t);
+
+BlocksFn ChosenBlocks() { return g_preferAvx2 && CpuHasAvx2() ? Sha512BlocksAvx2 : Sha512BlocksPortable; }
+
+}  // namespace
+
+// The message schedule lives in a 16-word ring: W[t] for t >= 16 replaces
+// W[t-16]. |i| is t mod 16, a constant in the unrolled rounds.
+#define SHA512_W_LOAD(i) (w[i] = Load64Be(p + 8 * (i)))
+#define SHA512_W_NEXT(i)                                                                             \
+  (w[i] += SHA512_SMALL1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] + SHA512_SMALL0(w[((i) + 1) & 15]))
+#define SHA512_KW_LOAD_0(j) (kSha512RoundConstants[(j)] + SHA512_W_LOAD(j))
+#define SHA512_KW_LOAD_8(j) (kSha512RoundConstants[8 + (j)] + SHA512_W_LOAD(8 + (j)))
+#define SHA512_KW_NEXT_0(j) (kSha512RoundConstants[t + (j)] + SHA512_W_NEXT(j))
+#define SHA512_KW_NEXT_8(j) (kSha512RoundConstants[t + 8 + (j)] + SHA512_W_NEXT(8 + (j)))
+
+void Sha512BlocksPortable(uint64_t state[8], const uint8_t* p, size_t blocks) {
+  uint64_t w[16];
+  for (; blocks != 0; --blocks, p += 128) {
+    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+    uint64_t x = b ^ c, y;
+    SHA512_EIGHT(SHA512_KW_LOAD_0);
+    SHA512_EIGHT(SHA512_KW_LOAD_8);
+    for (int t = 16; t < 80; t += 16) {
+      SHA512_EIGHT(SHA512_KW_NEXT_0);
+      SHA512_EIGHT(SHA512_KW_NEXT_8);
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+  }
+  QMem_Wipe(w, sizeof w);
+}
+
+#undef SHA512_KW_NEXT_8
+#undef SHA512_KW_NEXT_0
+#undef SHA512_KW_LOAD_8
+#undef SHA512_KW_LOAD_0
+#undef SHA512_W_NEXT
+#undef SHA512_W_LOAD
+
+void Sha512UseVectorSchedule(bool use) { g_preferAvx2 = use; }
+
+bool Sha512HasVectorSchedule() { return CpuHasAvx2(); }
+
+namespace {
+
+// FIPS 180-4, 5.3.5 and 5.3.4.
+const uint64_t kSha512Initial[8] = {
+    0x6a09e667f3bcc908ull, 0xbb67ae8584caa73bull, 0x3c6ef372fe94f82bull, 0xa54ff53a5f1d36f1ull,
+    0x510e527fade682d1ull, 0x9b05688c2b3e6c1full, 0x1f83d9abfb41bd6bull, 0x5be0cd19137e2179ull,
+};
+const uint64_t kSha384Initial[8] = {
+    0xcbbb9d5dc1059ed8ull, 0x629a292a367cd507ull, 0x9159015a3070dd17ull, 0x152fecd8f70e5939ull,
+    0x67332667ffc00b31ull, 0x8eb44a8768581511ull, 0xdb0c2e0d64f98fa7ull, 0x47b5481dbefa4fa4ull,
+};
+
+void Start(Sha512Context* c, const uint64_t (&initial)[8]) {
+  std::memcpy(c->state, initial, sizeof c->state);
+  c->bitCountHigh = 0;
+  c->bitCountLow = 0;
+  std::memset(c->buffer, 0, sizeof c->buffer);
+}
+
+void Absorb(Sha512Context* c, const uint8_t* data, uint32_t len) {
+  if (len == 0) return;
+  const BlocksFn blocksFn = ChosenBlocks();
+  uint32_t have = static_cast<uint32_t>(c->bitCountLow >> 3) & 127;
+  const uint64_t bits = static_cast<uint64_t>(len) << 3;
+  c->bitCountLow += bits;
+  if (c->bitCountLow < bits) ++c->bitCountHigh;
+  if (have != 0) {
+    uint32_t take = 128 - have < len ? 128 - have : len;
+    std::memcpy(c->buffer + have, data, take);
+    data += take;
+    len -= take;
+    if (have + take < 128) return;
+    blocksFn(c->state, c->buffer, 1);
+  }
+  if (len >= 128) {
+    blocksFn(c->state, data, len / 128);
+    data += len & ~127u;
+    len &= 127;
+  }
+  if (len != 0) std::memcpy(c->buffer, data, len);
+}
+
+// Pads, writes the first |words| chaining words and starts over from
+// |initial|.
+void Finish(Sha512Context* c, uint8_t* out, int words, const uint64_t (&initial)[8]) {
+  // Pad: 0x80, zeros up to 112 bytes modulo 128, then the bit length as a
+  // 128-bit big-endian number.
+  const BlocksFn blocksFn = ChosenBlocks();
+  uint32_t have = static_cast<uint32_t>(c->bitCountLow >> 3) & 127;
+  c->buffer[have++] = 0x80;
+  if (have > 112) {
+    std::memset(c->buffer + have, 0, 128 - have);
+    blocksFn(c->state, c->buffer, 1);
+    have = 0;
+  }
+  std::memset(c->buffer + have, 0, 112 - have);
+  Store64Be(c->buffer + 112, c->bitCountHigh);
+  Store64Be(c->buffer + 120, c->bitCountLow);
+  blocksFn(c->state, c->buffer, 1);
+  for (int i = 0; i < words; ++i) Store64Be(out + 8 * i, c->state[i]);
+  QMem_Wipe(c, sizeof *c);
+  Start(c, initial);
+}
+
+}  // namespace
+
+void Sha512Init(Sha512Context* c) { Start(c, kSha512Initial); }
+void Sha512Update(Sha512Context* c, const uint8_t* data, uint32_t len) { Absorb(c, data, len); }
+void Sha512Final(Sha512Context* c, uint8_t out[64]) { Finish(c, out, 8, kSha512Initial); }
+
+void Sha384Init(Sha384Context* c) { Start(c, kSha384Initial); }
+void Sha384Update(Sha384Context* c, const uint8_t* data, uint32_t len) { Absorb(c, data, len); }
+void Sha384Final(Sha384Context* c, uint8_t out[48]) { Finish(c, out, 6, kSha384Initial); }
+
+}  // namespace qk
