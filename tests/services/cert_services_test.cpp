@@ -109,7 +109,7 @@ std::string Shell(const std::string& command) {
   return out;
 }
 
-std::string OpensslDate(uint32_t seconds) {
+std::string OpensslDate(int64_t seconds) {
   const time_t t = seconds;
   struct tm tm;
   gmtime_r(&t, &tm);
@@ -224,7 +224,7 @@ TEST_F(Chain, ItemsOfACertificate) {
   // Serial number: the clock and the key's first four bytes, little-endian.
   const Bytes& key = Get().server.publicKey;
   char expected[17];
-  std::snprintf(expected, sizeof expected, "%08X%08X", svctest::FixedClock(),
+  std::snprintf(expected, sizeof expected, "%08X%08X", static_cast<uint32_t>(svctest::FixedClock()),
                 key[0] | key[1] << 8 | key[2] << 16 | static_cast<uint32_t>(key[3]) << 24);
   unsigned char buffer[80];
   int length = 80;
