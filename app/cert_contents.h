@@ -23,9 +23,10 @@ struct CertContentsFields {
 // "X.509 v1", "X.509 v2", "X.509 v3" for version numbers 0 to 2, else "unknown".
 std::string VersionText(uint32_t version);
 
-// |seconds| since 1970 in local time, in the form "Wed Jan 02 02:03:55 1980".
-// Times after 2038 are rendered too (the platform's time is 64 bits wide).
-std::string DateText(uint32_t seconds);
+// |seconds| since 1970 (negative before 1970) in local time, in the form
+// "Wed Jan 02 02:03:55 1980". Times after 2038 and after 2106 are rendered
+// too; a time the platform cannot convert gives an empty text.
+std::string DateText(int64_t seconds);
 
 #ifdef KVAPP_CERT_COMMANDS
 // Reads the certificate file |certPath| into |fields|. 0 on success; on

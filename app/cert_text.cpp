@@ -19,10 +19,11 @@ std::string VersionText(uint32_t version) {
   }
 }
 
-std::string DateText(uint32_t seconds) {
+std::string DateText(int64_t seconds) {
   static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  static_assert(sizeof(time_t) >= sizeof(int64_t), "dates need a 64-bit time_t");
   const time_t t = static_cast<time_t>(seconds);
   struct tm local;
   if (localtime_r(&t, &local) == nullptr || local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 ||
@@ -30,8 +31,9 @@ std::string DateText(uint32_t seconds) {
     return {};
   }
   char text[64];
-  std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %d", kDays[local.tm_wday], kMonths[local.tm_mon],
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
+  std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %lld", kDays[local.tm_wday], kMonths[local.tm_mon],
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<long long>(local.tm_year) + 1900);
   return text;
 }
 

@@ -332,8 +332,12 @@ typedef struct C_CERT_FIELDS {
   C_ITEM serialNumber;          // big-endian magnitude, no leading zero octets
   uint32_t signatureAlgorithm;  // C_SIG_*
   C_NAME_OBJ issuer;
-  uint32_t notBefore;           // seconds since 1970-01-01 00:00:00 UTC
-  uint32_t notAfter;
+  // Validity, in seconds since 1970-01-01 00:00:00 UTC (negative before
+  // 1970). Written as UTCTime for the years 1950 to 2049 and as
+  // GeneralizedTime for the years 0 to 1949 and 2050 to 9999; read from
+  // either.
+  int64_t notBefore;
+  int64_t notAfter;
   C_NAME_OBJ subject;
   C_ITEM publicKey;             // DER SubjectPublicKeyInfo, whole
   C_BITSTRING issuerUniqueID;   // null bytes when absent
@@ -369,7 +373,8 @@ int C_GetCertFields(C_CERT_OBJ certificate, C_CERT_FIELDS* fields);
 // unsigned. Errors: C_ERR_NOT_CERT_OBJ; C_ERR_NULL_CERT_FIELDS;
 // C_ERR_VERSION; C_ERR_EXTENSIONS; C_ERR_VALIDITY; C_ERR_SIG_ALGORITHM;
 // C_ERR_ISSUER; C_ERR_SUBJECT; C_ERR_NO_KEY_FORM; C_ERR_PUBLIC_KEY;
-// C_ERR_BAD_ARGUMENT for a byte range with a length but no bytes;
+// C_ERR_BAD_ARGUMENT for a byte range with a length but no bytes, or a date
+// outside the years 0 to 9999;
 // C_ERR_ALLOC. On failure the object is unchanged.
 int C_SetCertFields(C_CERT_OBJ certificate, const C_CERT_FIELDS* fields);
 // C_GetCertDER stores the signed encoding (owned by the object).
@@ -506,7 +511,7 @@ int C_VerifyCertRequestSignature(C_CERT_REQUEST_OBJ request, unsigned char* dige
 // data; C_ERR_NOT_ATTRIBUTES_OBJ; C_ERR_BAD_REQUEST when the request cannot
 // be read; the codes of C_VerifyCertRequestSignature (C_ERR_REQUEST_SIGNATURE
 // for a signature that does not verify); the codes of C_SetCertFields;
-// C_ERR_VALIDITY when the validity would pass the end of the time range;
+// C_ERR_VALIDITY when the validity would pass the end of year 9999;
 // C_ERR_ALLOC.
 int C_SetCertFromRequest(C_CERT_OBJ certificate, C_ATTRIBUTES_OBJ attributes, const unsigned char* ber,
                          uint32_t berLen, unsigned char* digest, uint32_t* digestLen, Q_SURRENDER_CTX* surrender);

@@ -38,8 +38,9 @@ void QMem_Release(void* p);
 void QMem_SecureRelease(void* p);
 // QMem_BlockSize returns the size |p| was allocated with (0 for null).
 uint32_t QMem_BlockSize(const void* p);
-// QMem_Time returns the current calendar time in seconds since 1970.
-uint32_t QMem_Time();
+// QMem_Time returns the current calendar time in seconds since 1970, as a
+// 64-bit count so that times after 2106 fit.
+int64_t QMem_Time();
 // QMem_Wipe overwrites |n| bytes with zeros in a way the compiler keeps.
 void QMem_Wipe(void* p, size_t n);
 
@@ -54,7 +55,7 @@ struct QMem_TestHooks {
   // Called with every block just before it is freed, with its size.
   void (*onRelease)(const void* block, uint32_t size, void* context) = nullptr;
   // Called when a time is asked for; null means the system clock.
-  uint32_t (*clock)(void* context) = nullptr;
+  int64_t (*clock)(void* context) = nullptr;
   void* context = nullptr;
 };
 // QMem_SetTestHooks installs |hooks| (or removes them for null) and restarts

@@ -40,8 +40,8 @@ struct Fields {
   Bytes serialNumber;
   uint32_t signatureAlgorithm;
   Bytes issuer;
-  uint32_t notBefore;
-  uint32_t notAfter;
+  int64_t notBefore;
+  int64_t notAfter;
   Bytes subject;
   Bytes publicKey;
   BitString issuerUniqueID;

@@ -7,9 +7,9 @@ namespace {
 ClockFunction g_clock = nullptr;
 }
 
-uint32_t CalendarSeconds() {
+int64_t CalendarSeconds() {
   if (g_clock != nullptr) return g_clock();
-  return static_cast<uint32_t>(std::time(nullptr));
+  return static_cast<int64_t>(std::time(nullptr));
 }
 
 void SetClockForTest(ClockFunction clock) { g_clock = clock; }

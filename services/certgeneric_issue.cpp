@@ -219,7 +219,7 @@ int errKVGenCert(const char* path, int privateKeyLength, const unsigned char* pr
   } else if ((status = C_ResetName(fields.issuer)) != 0 || (status = errKVMakeNameObject(fields.issuer, issuer)) != 0) {
     KV_TRACE("errKVGenCert(): Error making the issuer name [%d]", status);
   } else {
-    const uint32_t now = kvplatform::CalendarSeconds();
+    const int64_t now = kvplatform::CalendarSeconds();
     char serial[17];
     iKVSerialNumber(now, fields.publicKey.data, fields.publicKey.len, serial);
     fields.version = C_CERT_VERSION_3;

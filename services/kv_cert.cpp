@@ -45,12 +45,13 @@ void DestroyCreated(Q_KEY_OBJ* key, Q_ALGORITHM_OBJ* random, C_CERT_OBJ* certifi
 
 }  // namespace
 
-void iKVSerialNumber(uint32_t issueTime, const unsigned char* publicKey, uint32_t publicKeyLength, char out[17]) {
+void iKVSerialNumber(int64_t issueTime, const unsigned char* publicKey, uint32_t publicKeyLength, char out[17]) {
   uint32_t keyBytes = 0;
   for (uint32_t i = 0; i < 4 && i < publicKeyLength && publicKey != nullptr; ++i) {
     keyBytes |= static_cast<uint32_t>(publicKey[i]) << (8 * i);
   }
-  std::snprintf(out, 17, "%08lX%08lX", static_cast<unsigned long>(issueTime), static_cast<unsigned long>(keyBytes));
+  const auto timeBits = static_cast<uint32_t>(static_cast<uint64_t>(issueTime) & 0xFFFFFFFFu);
+  std::snprintf(out, 17, "%08lX%08lX", static_cast<unsigned long>(timeBits), static_cast<unsigned long>(keyBytes));
 }
 
 int errKVCertReadFromFile(const char* path, int* length, unsigned char** buffer) {
@@ -309,7 +310,7 @@ int iCreateCertificate(int privateKeyLength, const unsigned char* privateKey, co
     KV_TRACE("iCreateCertificate(): Error in C_AddNameAVA on the subject [%d]", status);
     return KV_CERT_BAD_SUBJECT_SET;
   }
-  const uint32_t now = kvplatform::CalendarSeconds();
+  const int64_t now = kvplatform::CalendarSeconds();
   const uint32_t keyLength = publicKeyLength > 0 ? static_cast<uint32_t>(publicKeyLength) : 0;
   char serial[17];
   iKVSerialNumber(now, publicKey, keyLength, serial);

@@ -22,7 +22,9 @@ inline void KVWipe(void* p, size_t n) {
 // The serial number of a certificate issued at |issueTime| for the public
 // key encoding |publicKey|: "%08lX%08lX" of the time and of the key's first
 // four bytes read as a little-endian number, 16 characters and a terminator.
-void iKVSerialNumber(uint32_t issueTime, const unsigned char* publicKey, uint32_t publicKeyLength, char out[17]);
+// The time takes its low 32 bits, so the serial number keeps its 16
+// characters for issue times after 2106.
+void iKVSerialNumber(int64_t issueTime, const unsigned char* publicKey, uint32_t publicKeyLength, char out[17]);
 
 // Forgets the process seed (wiped), so the next iGetSeed gathers a new pool.
 // For tests only.

@@ -64,6 +64,9 @@ class PoolWriter {
   int limit_;
 };
 
+// The clock's low 32 bits: the pool keeps its four bytes of time.
+uint32_t ClockBits() { return static_cast<uint32_t>(static_cast<uint64_t>(kvplatform::CalendarSeconds())); }
+
 void AppendSystemValues(unsigned char* pool, int* fill, int limit) {
   kvplatform::SystemValues& system = kvplatform::CurrentSystemValues();
   PoolWriter out(pool, fill, limit);
@@ -116,7 +119,7 @@ void iGenerateRandomSeed() {
   int fill = 0;
   PoolWriter out(pool, &fill, KV_SEED_POOL_SIZE);
 
-  out.U32(kvplatform::CalendarSeconds());
+  out.U32(ClockBits());
   out.Bytes("mQT47", 5);
   GetWindowsStuff(pool, &fill);
 
@@ -132,7 +135,7 @@ void iGenerateRandomSeed() {
   }
   KVWipe(osRandom, sizeof osRandom);
 
-  out.U32(kvplatform::CalendarSeconds());
+  out.U32(ClockBits());
 
   unsigned char digest[16];
   const int status = errKVMD5(fill, pool, digest);

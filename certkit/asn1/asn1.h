@@ -269,22 +269,48 @@ int AsnDecodeBitString(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t, c
 int AsnEncodeBitString(ElementList*, uint32_t, uint32_t, uint32_t, const void*);
 // Named-bit BIT STRING (C_BITSTRING): trailing zero bits dropped on encoding.
 int AsnEncodeNamedBitString(ElementList*, uint32_t, uint32_t, uint32_t, const void*);
-// UTCTime as seconds since 1970-01-01 00:00:00 UTC (uint32_t).
+// UTCTime as seconds since 1970-01-01 00:00:00 UTC (int64_t). Years YY 50
+// to 99 read as 1950 to 1999, 00 to 49 as 2000 to 2049 (RFC 5280); writing
+// a time outside those years is kAsnErrArgument.
 int AsnDecodeUtcTime(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, void*);
 int AsnEncodeUtcTime(ElementList*, uint32_t, uint32_t, uint32_t, const void*);
-// GeneralizedTime as seconds since 1970 (uint32_t), for extension values.
+// GeneralizedTime as seconds since 1970 (int64_t), for extension values: any
+// X.690 form with a zone is read (fractions dropped); YYYYMMDDHHMMSSZ is
+// written, years 0 to 9999.
 int AsnDecodeGeneralizedTime(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t,
                              void*);
 int AsnEncodeGeneralizedTime(ElementList*, uint32_t, uint32_t, uint32_t, const void*);
+// Time ::= CHOICE { utcTime UTCTime, generalTime GeneralizedTime } as
+// seconds since 1970 (int64_t), for an ANY entry. Decoding takes a UTCTime
+// (as above) or a GeneralizedTime of exactly YYYYMMDDHHMMSSZ; any other
+// element is kAsnErrEncoding. Encoding writes UTCTime for 1950 to 2049 and
+// GeneralizedTime for other years up to 9999 (RFC 5280 4.1.2.5); a later
+// time is kAsnErrArgument.
+int AsnDecodeTime(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, void*);
+int AsnEncodeTime(ElementList*, uint32_t, uint32_t, uint32_t, const void*);
 // The whole element (ByteRange); the same as a null handler.
 int AsnDecodeRaw(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, void*);
 int AsnEncodeRaw(ElementList*, uint32_t, uint32_t, uint32_t, const void*);
 
 // Time conversions behind the time handlers, exposed for their tests.
+// First and last seconds that UTCTime names: 1950-01-01 00:00:00 and
+// 2049-12-31 23:59:59.
+constexpr int64_t kAsnFirstUtcTimeSecond = -631152000;
+constexpr int64_t kAsnLastUtcTimeSecond = 2524607999;
+// First and last seconds that a four-digit GeneralizedTime year names:
+// 0000-01-01 00:00:00 and 9999-12-31 23:59:59.
+constexpr int64_t kAsnFirstTimeSecond = -62167219200;
+constexpr int64_t kAsnLastTimeSecond = 253402300799;
 // Parses UTCTime text; returns 0 or kAsnErrEncoding.
-int AsnParseUtcTime(const uint8_t* text, uint32_t len, uint32_t* seconds);
-// Writes YYMMDDHHMMSSZ (13 octets) for |seconds|; kAsnErrArgument after 2069.
-int AsnFormatUtcTime(uint32_t seconds, uint8_t out[13]);
+int AsnParseUtcTime(const uint8_t* text, uint32_t len, int64_t* seconds);
+// Writes YYMMDDHHMMSSZ (13 octets) for |seconds|; kAsnErrArgument outside
+// 1950 to 2049.
+int AsnFormatUtcTime(int64_t seconds, uint8_t out[13]);
+// Parses the GeneralizedTime form of certificate validity, exactly
+// YYYYMMDDHHMMSSZ (fractions and zone offsets refused); 0 or kAsnErrEncoding.
+int AsnParseGeneralizedTime(const uint8_t* text, uint32_t len, int64_t* seconds);
+// Writes YYYYMMDDHHMMSSZ (15 octets); kAsnErrArgument outside years 0 to 9999.
+int AsnFormatGeneralizedTime(int64_t seconds, uint8_t out[15]);
 
 }  // namespace ck
 

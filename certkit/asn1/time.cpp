@@ -7,8 +7,6 @@ namespace ck {
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
-// 2069-12-31 23:59:59, the last second UTCTime can name here.
-constexpr int64_t kLastUtcSecond = 3155759999;
 
 bool IsLeap(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -59,8 +57,7 @@ struct Fields {
 // sign and hhmm, ending exactly at |end|) and gives seconds since 1970.
 int Combine(const Fields& f, const uint8_t* zone, const uint8_t* end, int64_t* seconds) {
   if (f.month < 1 || f.month > 12) return kAsnErrEncoding;
-  // February has 29 days in every leap year; the years readable here are
-  // those of the Gregorian rule, which for 1970 to 2099 is "divisible by 4".
+  // February has 29 days in every leap year of the Gregorian rule.
   if (f.day < 1 || f.day > DaysInMonth(f.year, f.month)) return kAsnErrEncoding;
   if (f.hour > 23 || f.minute > 59 || f.second > 59) return kAsnErrEncoding;
   int64_t offset = 0;
@@ -89,52 +86,33 @@ uint32_t FormatDigits(uint8_t* out, uint32_t value, uint32_t count) {
   return count;
 }
 
-}  // namespace
-
-int AsnParseUtcTime(const uint8_t* text, uint32_t len, uint32_t* seconds) {
-  // YYMMDDHHMM, optional SS, then Z or a sign and hhmm: 11, 13, 15 or 17 octets.
-  if (text == nullptr || len < 11 || len > 17) return kAsnErrEncoding;
-  uint32_t yy = 0;
-  Fields f{};
-  if (!Digits(text, 2, &yy) || !Digits(text + 2, 2, &f.month) || !Digits(text + 4, 2, &f.day) ||
-      !Digits(text + 6, 2, &f.hour) || !Digits(text + 8, 2, &f.minute)) {
-    return kAsnErrEncoding;
+// Writes |year| in |yearDigits| digits (two or four), then MMDDHHMMSS and Z.
+uint32_t FormatTime(int64_t seconds, uint32_t yearDigits, uint8_t* out) {
+  // Floor division, so that times before 1970 give the right day and a
+  // non-negative second of the day.
+  int64_t days = seconds / kSecondsPerDay;
+  int64_t rest = seconds % kSecondsPerDay;
+  if (rest < 0) {
+    rest += kSecondsPerDay;
+    --days;
   }
-  uint32_t pos = 10;
-  if (text[pos] >= '0' && text[pos] <= '9') {
-    if (len < 13 || !Digits(text + pos, 2, &f.second)) return kAsnErrEncoding;
-    pos += 2;
-  }
-  f.year = yy < 70 ? 2000 + yy : 1900 + yy;
-  int64_t result = 0;
-  int status = Combine(f, text + pos, text + len, &result);
-  if (status != 0) return status;
-  if (result < 0 || result > kLastUtcSecond) return kAsnErrEncoding;
-  *seconds = static_cast<uint32_t>(result);
-  return 0;
-}
-
-int AsnFormatUtcTime(uint32_t seconds, uint8_t out[13]) {
-  if (seconds > kLastUtcSecond) return kAsnErrArgument;
   int64_t year = 0;
   uint32_t month = 0, day = 0;
-  CivilFromDays(seconds / kSecondsPerDay, &year, &month, &day);
-  uint32_t rest = seconds % kSecondsPerDay;
-  uint32_t pos = FormatDigits(out, static_cast<uint32_t>(year % 100), 2);
+  CivilFromDays(days, &year, &month, &day);
+  const auto r = static_cast<uint32_t>(rest);
+  uint32_t pos = FormatDigits(out, static_cast<uint32_t>(year % (yearDigits == 2 ? 100 : 10000)), yearDigits);
   pos += FormatDigits(out + pos, month, 2);
   pos += FormatDigits(out + pos, day, 2);
-  pos += FormatDigits(out + pos, rest / 3600, 2);
-  pos += FormatDigits(out + pos, rest / 60 % 60, 2);
-  pos += FormatDigits(out + pos, rest % 60, 2);
-  out[pos] = 'Z';
-  return 0;
+  pos += FormatDigits(out + pos, r / 3600, 2);
+  pos += FormatDigits(out + pos, r / 60 % 60, 2);
+  pos += FormatDigits(out + pos, r % 60, 2);
+  out[pos++] = 'Z';
+  return pos;
 }
-
-namespace {
 
 // GeneralizedTime: YYYYMMDDHH[MM[SS[.fff]]] then Z or a sign and hhmm. Local
 // times without a zone are refused; fractions of a second are dropped.
-int ParseGeneralizedTime(const uint8_t* text, uint32_t len, uint32_t* seconds) {
+int ParseGeneralizedTimeAnyForm(const uint8_t* text, uint32_t len, int64_t* seconds) {
   if (text == nullptr || len < 11 || len > 64) return kAsnErrEncoding;
   uint32_t year = 0;
   Fields f{};
@@ -156,60 +134,118 @@ int ParseGeneralizedTime(const uint8_t* text, uint32_t len, uint32_t* seconds) {
       }
     }
   }
+  return Combine(f, text + pos, text + len, seconds);
+}
+
+}  // namespace
+
+int AsnParseUtcTime(const uint8_t* text, uint32_t len, int64_t* seconds) {
+  // YYMMDDHHMM, optional SS, then Z or a sign and hhmm: 11, 13, 15 or 17 octets.
+  if (text == nullptr || len < 11 || len > 17) return kAsnErrEncoding;
+  uint32_t yy = 0;
+  Fields f{};
+  if (!Digits(text, 2, &yy) || !Digits(text + 2, 2, &f.month) || !Digits(text + 4, 2, &f.day) ||
+      !Digits(text + 6, 2, &f.hour) || !Digits(text + 8, 2, &f.minute)) {
+    return kAsnErrEncoding;
+  }
+  uint32_t pos = 10;
+  if (text[pos] >= '0' && text[pos] <= '9') {
+    if (len < 13 || !Digits(text + pos, 2, &f.second)) return kAsnErrEncoding;
+    pos += 2;
+  }
+  // RFC 5280 4.1.2.5.1: YY 50 to 99 are 1950 to 1999, 00 to 49 are 2000 to 2049.
+  f.year = yy < 50 ? 2000 + yy : 1900 + yy;
   int64_t result = 0;
   int status = Combine(f, text + pos, text + len, &result);
   if (status != 0) return status;
-  if (result < 0 || result > 0xFFFFFFFFll) return kAsnErrEncoding;
-  *seconds = static_cast<uint32_t>(result);
+  *seconds = result;
   return 0;
+}
+
+int AsnFormatUtcTime(int64_t seconds, uint8_t out[13]) {
+  if (seconds < kAsnFirstUtcTimeSecond || seconds > kAsnLastUtcTimeSecond) return kAsnErrArgument;
+  FormatTime(seconds, 2, out);
+  return 0;
+}
+
+int AsnParseGeneralizedTime(const uint8_t* text, uint32_t len, int64_t* seconds) {
+  // RFC 5280 4.1.2.5.2: exactly YYYYMMDDHHMMSSZ, no fraction, no offset.
+  if (text == nullptr || len != 15 || text[14] != 'Z') return kAsnErrEncoding;
+  for (uint32_t i = 0; i < 14; ++i) {
+    if (text[i] < '0' || text[i] > '9') return kAsnErrEncoding;
+  }
+  return ParseGeneralizedTimeAnyForm(text, len, seconds);
+}
+
+int AsnFormatGeneralizedTime(int64_t seconds, uint8_t out[15]) {
+  if (seconds < kAsnFirstTimeSecond || seconds > kAsnLastTimeSecond) return kAsnErrArgument;
+  FormatTime(seconds, 4, out);
+  return 0;
+}
+
+namespace {
+
+int AppendText(ElementList* list, uint32_t ident, const uint8_t* text, uint32_t len) {
+  uint8_t* copy = ElementListCopy(list, text, len);
+  if (copy == nullptr) return kAsnErrMemory;
+  return ElementAppendContent(list, ident, copy, len);
 }
 
 }  // namespace
 
 int AsnDecodeUtcTime(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t, const uint8_t* content,
                      uint32_t contentLen, void* slot) {
-  uint32_t seconds = 0;
+  int64_t seconds = 0;
   int status = AsnParseUtcTime(content, contentLen, &seconds);
-  if (status == 0 && slot != nullptr) *static_cast<uint32_t*>(slot) = seconds;
+  if (status == 0 && slot != nullptr) *static_cast<int64_t*>(slot) = seconds;
   return status;
 }
 
 int AsnEncodeUtcTime(ElementList* list, uint32_t ident, uint32_t, uint32_t, const void* slot) {
   if (slot == nullptr) return 0;
   uint8_t text[13];
-  int status = AsnFormatUtcTime(*static_cast<const uint32_t*>(slot), text);
+  int status = AsnFormatUtcTime(*static_cast<const int64_t*>(slot), text);
   if (status != 0) return status;
-  uint8_t* copy = ElementListCopy(list, text, sizeof(text));
-  if (copy == nullptr) return kAsnErrMemory;
-  return ElementAppendContent(list, ident, copy, sizeof(text));
+  return AppendText(list, ident & 0xFF, text, sizeof text);
 }
 
 int AsnDecodeGeneralizedTime(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t, const uint8_t* content,
                              uint32_t contentLen, void* slot) {
-  uint32_t seconds = 0;
-  int status = ParseGeneralizedTime(content, contentLen, &seconds);
-  if (status == 0 && slot != nullptr) *static_cast<uint32_t*>(slot) = seconds;
+  int64_t seconds = 0;
+  int status = ParseGeneralizedTimeAnyForm(content, contentLen, &seconds);
+  if (status == 0 && slot != nullptr) *static_cast<int64_t*>(slot) = seconds;
   return status;
 }
 
 int AsnEncodeGeneralizedTime(ElementList* list, uint32_t ident, uint32_t, uint32_t, const void* slot) {
   if (slot == nullptr) return 0;
-  const uint32_t seconds = *static_cast<const uint32_t*>(slot);
-  int64_t year = 0;
-  uint32_t month = 0, day = 0;
-  CivilFromDays(seconds / kSecondsPerDay, &year, &month, &day);
-  uint32_t rest = seconds % kSecondsPerDay;
   uint8_t text[15];
-  uint32_t pos = FormatDigits(text, static_cast<uint32_t>(year), 4);
-  pos += FormatDigits(text + pos, month, 2);
-  pos += FormatDigits(text + pos, day, 2);
-  pos += FormatDigits(text + pos, rest / 3600, 2);
-  pos += FormatDigits(text + pos, rest / 60 % 60, 2);
-  pos += FormatDigits(text + pos, rest % 60, 2);
-  text[pos] = 'Z';
-  uint8_t* copy = ElementListCopy(list, text, sizeof(text));
-  if (copy == nullptr) return kAsnErrMemory;
-  return ElementAppendContent(list, ident, copy, sizeof(text));
+  int status = AsnFormatGeneralizedTime(*static_cast<const int64_t*>(slot), text);
+  if (status != 0) return status;
+  return AppendText(list, ident & 0xFF, text, sizeof text);
+}
+
+int AsnDecodeTime(uint32_t ident, uint32_t, uint32_t, const uint8_t*, uint32_t, const uint8_t* content,
+                  uint32_t contentLen, void* slot) {
+  int64_t seconds = 0;
+  int status = kAsnErrEncoding;
+  if (ident == kAsnUtcTime) {
+    status = AsnParseUtcTime(content, contentLen, &seconds);
+  } else if (ident == kAsnGeneralizedTime) {
+    status = AsnParseGeneralizedTime(content, contentLen, &seconds);
+  }
+  if (status == 0 && slot != nullptr) *static_cast<int64_t*>(slot) = seconds;
+  return status;
+}
+
+int AsnEncodeTime(ElementList* list, uint32_t, uint32_t, uint32_t, const void* slot) {
+  if (slot == nullptr) return 0;
+  const int64_t seconds = *static_cast<const int64_t*>(slot);
+  // RFC 5280 4.1.2.5: UTCTime through 2049, GeneralizedTime from 2050 on.
+  if (seconds >= kAsnFirstUtcTimeSecond && seconds <= kAsnLastUtcTimeSecond) {
+    return AsnEncodeUtcTime(list, kAsnUtcTime, 0, 0, slot);
+  }
+  return AsnEncodeGeneralizedTime(list, kAsnGeneralizedTime, 0, 0, slot);
 }
 
 }  // namespace ck

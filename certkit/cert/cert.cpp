@@ -24,7 +24,7 @@ namespace {
 //     serialNumber         INTEGER,
 //     signature            AlgorithmIdentifier,
 //     issuer               Name,
-//     validity             SEQUENCE { notBefore UTCTime, notAfter UTCTime },
+//     validity             SEQUENCE { notBefore Time, notAfter Time },
 //     subject              Name,
 //     subjectPublicKeyInfo SEQUENCE { AlgorithmIdentifier, BIT STRING },
 //     issuerUniqueID   [1] IMPLICIT BIT STRING OPTIONAL,
@@ -33,17 +33,20 @@ namespace {
 //                            OBJECT IDENTIFIER, BOOLEAN OPTIONAL, OCTET STRING } OPTIONAL }
 //   AlgorithmIdentifier ::= SEQUENCE { OBJECT IDENTIFIER, ANY OPTIONAL }
 //   Name ::= SEQUENCE OF SET OF SEQUENCE { OBJECT IDENTIFIER, ANY }
+//   Time ::= CHOICE { utcTime UTCTime, generalTime GeneralizedTime }
 //
-// Only UTCTime is accepted for the validity dates. Elements with a slot and
-// no handler are taken whole (raw ranges).
+// The codec has no CHOICE entry: each Time is an ANY whose handlers take
+// either alternative and write UTCTime through 2049, GeneralizedTime from
+// 2050 on (RFC 5280 4.1.2.5). Elements with a slot and no handler are taken
+// whole (raw ranges).
 
 constexpr uint32_t kSlotTbs = 1;
 constexpr uint32_t kSlotVersion = 2;        // uint16_t
 constexpr uint32_t kSlotSerial = 3;         // ByteRange, magnitude
 constexpr uint32_t kSlotSignature = 4;      // ByteRange, raw
 constexpr uint32_t kSlotIssuer = 5;         // ByteRange, raw
-constexpr uint32_t kSlotNotBefore = 6;      // uint32_t
-constexpr uint32_t kSlotNotAfter = 7;       // uint32_t
+constexpr uint32_t kSlotNotBefore = 6;      // int64_t
+constexpr uint32_t kSlotNotAfter = 7;       // int64_t
 constexpr uint32_t kSlotSubject = 8;        // ByteRange, raw
 constexpr uint32_t kSlotPublicKey = 9;      // ByteRange, raw
 constexpr uint32_t kSlotIssuerUid = 10;     // C_BITSTRING
@@ -72,8 +75,8 @@ const AsnEntry kCertificate[] = {
     {kAsnEnd, nullptr, nullptr, 0},
     {kAsnEnd, nullptr, nullptr, 0},
     {kAsnSequence, nullptr, nullptr, 0},
-    {kAsnUtcTime, AsnDecodeUtcTime, AsnEncodeUtcTime, kSlotNotBefore},
-    {kAsnUtcTime, AsnDecodeUtcTime, AsnEncodeUtcTime, kSlotNotAfter},
+    {kAsnAny, AsnDecodeTime, AsnEncodeTime, kSlotNotBefore},
+    {kAsnAny, AsnDecodeTime, AsnEncodeTime, kSlotNotAfter},
     {kAsnEnd, nullptr, nullptr, 0},
     {kAsnSequence | kAsnOf, nullptr, nullptr, kSlotSubject},
     {kAsnSet | kAsnOf, nullptr, nullptr, 0},
@@ -117,8 +120,8 @@ struct TbsValues {
   ByteRange serial{};
   ByteRange signature{};
   ByteRange issuer{};
-  uint32_t notBefore = 0;
-  uint32_t notAfter = 0;
+  int64_t notBefore = 0;
+  int64_t notAfter = 0;
   ByteRange subject{};
   ByteRange publicKey{};
   C_BITSTRING issuerUid{};

@@ -392,7 +392,7 @@ int C_SetCertFromRequest(C_CERT_OBJ certificate, C_ATTRIBUTES_OBJ attributes, co
     fields.issuer = name;
     fields.subject = name;
     fields.notBefore = QMem_Time();
-    if (fields.notBefore > UINT32_MAX - kValiditySeconds) {
+    if (fields.notBefore > ck::kAsnLastTimeSecond - kValiditySeconds) {
       status = C_ERR_VALIDITY;
     } else {
       fields.notAfter = fields.notBefore + kValiditySeconds;

@@ -114,9 +114,9 @@ void* QMem_Reallocate(void* p, uint32_t n) {
   return fresh;
 }
 
-uint32_t QMem_Time() {
+int64_t QMem_Time() {
   if (g_hooksSet && g_hooks.clock != nullptr) return g_hooks.clock(g_hooks.context);
-  return static_cast<uint32_t>(std::time(nullptr));
+  return static_cast<int64_t>(std::time(nullptr));
 }
 
 void QMem_SetTestHooks(const QMem_TestHooks* hooks) {

@@ -87,6 +87,11 @@ TEST(ContentsText, VersionsAndDates) {
   EXPECT_EQ(kvapp::DateText(0), "Thu Jan 01 00:00:00 1970");
   EXPECT_EQ(kvapp::DateText(2147483648u), "Tue Jan 19 03:14:08 2038");
   EXPECT_EQ(kvapp::DateText(4294967295u), "Sun Feb 07 06:28:15 2106");
+  // Past the 32-bit range, before 1970, and the last second a certificate
+  // can name.
+  EXPECT_EQ(kvapp::DateText(4294967296), "Sun Feb 07 06:28:16 2106");
+  EXPECT_EQ(kvapp::DateText(-631152000), "Sun Jan 01 00:00:00 1950");
+  EXPECT_EQ(kvapp::DateText(253402300799), "Fri Dec 31 23:59:59 9999");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "app/cert_details_dialog.h"
 #include "app/key_files.h"
 #include "app_fixture.h"
+#include "platform/clock.h"
 
 namespace apptest {
 namespace {
@@ -335,6 +336,81 @@ TEST_F(CommandsTest, ContentsOfOurAndOpenSslCertificates) {
     EXPECT_EQ(TakeBoxes(), (std::vector<Event>{{"error", "Internal error getting serial number.\n"},
                                                {"error", "Unable to retrieve certificate information."}}));
   }
+}
+
+int64_t g_clock = 0;
+int64_t TestClock() { return g_clock; }
+
+// "Sun Jun 01 12:00:00 2031" for |seconds| in UTC, made apart from the
+// program's own rendering.
+std::string UtcText(int64_t seconds) {
+  const time_t t = static_cast<time_t>(seconds);
+  struct tm tm;
+  gmtime_r(&t, &tm);
+  char text[64];
+  std::strftime(text, sizeof text, "%a %b %d %H:%M:%S %Y", &tm);
+  return text;
+}
+
+// With the clock at 2031 and at 2049 a new root and a server certificate end
+// their validity in 2051 and 2069: View shows those years, and openssl reads
+// the same dates and finds the certificates unexpired.
+TEST_F(CommandsTest, CertificatesIssuedFrom2030OnShowAndCheckTheirEndYears) {
+  struct Row {
+    int64_t now;  // 12:00 on 1 June
+    const char* startYear;
+    const char* endYear;
+  };
+  for (const Row& r : {Row{1938081600, "2031", "2051"}, Row{2506161600, "2049", "2069"}}) {
+    SCOPED_TRACE(r.startYear);
+    g_clock = r.now;
+    kvplatform::SetClockForTest(&TestClock);
+    std::filesystem::remove(Path("kvroot.crt"));
+    std::filesystem::remove(Path("kvroot.key"));
+    std::filesystem::remove(Path("web1.crt"));
+    std::filesystem::remove(Path("web1.key"));
+    NewRoot();
+    ui_.details.push_back(EnterDetails(Server("web1")));
+    main_->OnCommand(kvapp::kIdNewServer);
+    kvplatform::SetClockForTest(nullptr);
+    ui_.contentsShown.clear();
+    main_->OnCommand(kvapp::kIdViewRoot);
+    main_->FillFileList();
+    Select("web1.crt");
+    main_->OnCommand(kvapp::kIdViewCert);
+    ASSERT_EQ(ui_.contentsShown.size(), 2u);
+    const std::string start = UtcText(r.now);
+    const std::string end = UtcText(r.now + 630720000);
+    EXPECT_EQ(start.substr(start.size() - 4), r.startYear);
+    EXPECT_EQ(end.substr(end.size() - 4), r.endYear);
+    for (const std::string& shown : ui_.contentsShown) {
+      EXPECT_NE(shown.find("|" + start + "|" + end + "|X.509 v3|"), std::string::npos) << shown;
+    }
+    for (const char* name : {"kvroot.crt", "web1.crt"}) {
+      const std::string x509 = "openssl x509 -inform DER -noout -in '" + Path(name) + "'";
+      EXPECT_TRUE(Shell(x509 + " -checkend 86400")) << name;
+      EXPECT_TRUE(Shell(x509 + " -enddate | grep -q ' " + std::string(r.endYear) + " GMT$'")) << name;
+      EXPECT_TRUE(Shell(x509 + " -startdate | grep -q ' " + std::string(r.startYear) + " GMT$'")) << name;
+    }
+    EXPECT_TRUE(SignedBy("web1.crt", "kvroot.crt"));
+  }
+}
+
+// A certificate from elsewhere valid for 100 years ends with a
+// GeneralizedTime past 2106, and View shows that year.
+TEST_F(CommandsTest, ContentsOfACertificateEndingAfter2106) {
+  const std::string key = Path("o.pem");
+  WriteFile("req.cnf", "[req]\ndistinguished_name=dn\nstring_mask=nombstr\n[dn]\n");
+  ASSERT_TRUE(Shell("openssl req -x509 -newkey rsa:1024 -nodes -sha1 -config '" + Path("req.cnf") + "' -keyout '" +
+                    key + "' -subj '/CN=far' -days 36500 -outform DER -out '" + Path("far.crt") + "'"));
+  kvapp::CertContentsFields f;
+  ASSERT_EQ(kvapp::ReadCertContents(*context_, Path("far.crt"), f), 0);
+  ASSERT_GE(f.endDate.size(), 4u);
+  const std::string year = f.endDate.substr(f.endDate.size() - 4);
+  EXPECT_GT(std::stoi(year), 2106) << f.endDate;
+  EXPECT_TRUE(Shell("openssl x509 -inform DER -noout -in '" + Path("far.crt") + "' -enddate | grep -q ' " + year +
+                    " GMT$'"))
+      << f.endDate;
 }
 
 TEST_F(CommandsTest, NameRecordsAreCutToTheirArrays) {

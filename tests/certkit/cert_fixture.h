@@ -23,6 +23,8 @@ namespace cktest {
 //           two unknown non-critical ones
 //   v1      1024-bit key, self-signed version 1, md5WithRSAEncryption
 //   sha256  leaf's key, issued by ca, sha256WithRSAEncryption
+//   far     leaf's key, issued by ca, version 1, sha1, valid for 36500 days
+//           (notAfter a GeneralizedTime past 2106)
 //   utf8iss self-signed with UTF8String names
 //   utf8sub issued by ca, subject in UTF8String
 //   big     3072-bit key (no certificate)
@@ -55,7 +57,7 @@ class CertFiles {
     scratch_ = TempDir();
     // Key generation takes seconds, and every test runs in a process of its
     // own: the files are made once per user and kept for later runs.
-    const std::string cache = "/tmp/kvcatool-certkit-fixtures-" + std::to_string(getuid()) + "-1";
+    const std::string cache = "/tmp/kvcatool-certkit-fixtures-" + std::to_string(getuid()) + "-2";
     if (Exists(cache + "/ready")) {
       dir_ = cache;
       ok_ = true;
@@ -123,6 +125,9 @@ class CertFiles {
           Run("openssl x509 -req -in " + d + "leaf.csr -CA " + d + "ca.crt -CAkey " + d +
               "ca.pem -sha256 -days 365 -set_serial 7 -out " + d + "sha256.crt") == 0 &&
           der("sha256") &&
+          Run("openssl x509 -req -in " + d + "leaf.csr -CA " + d + "ca.crt -CAkey " + d +
+              "ca.pem -sha1 -days 36500 -set_serial 11 -out " + d + "far.crt") == 0 &&
+          der("far") &&
           Run("openssl req -new -key " + d + "v1.pem" + nombstr + " -subj '/C=DE/O=Old Org/CN=v1.example' -out " +
               d + "v1.csr") == 0 &&
           Run("openssl x509 -req -in " + d + "v1.csr -signkey " + d + "v1.pem -md5 -days 30 -set_serial 5 -out " +

@@ -2,6 +2,7 @@
 // crafted encodings for the decoding rules, and signing and verification.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -52,8 +53,8 @@ const Bytes kCnOid = {0x55, 0x04, 0x03};
 Bytes CnName(const std::string& cn) {
   return Tlv(0x30, Tlv(0x31, Tlv(0x30, Tlv(0x06, kCnOid) + Tlv(0x13, Text(cn)))));
 }
-Bytes Validity(const std::string& from, const std::string& to, uint8_t tag = 0x17) {
-  return Tlv(0x30, Tlv(tag, Text(from)) + Tlv(0x17, Text(to)));
+Bytes Validity(const std::string& from, const std::string& to, uint8_t fromTag = 0x17, uint8_t toTag = 0x17) {
+  return Tlv(0x30, Tlv(fromTag, Text(from)) + Tlv(toTag, Text(to)));
 }
 Bytes Ext(const Bytes& oid, bool critical, const Bytes& value) {
   return Tlv(0x30, Tlv(0x06, oid) + (critical ? Bytes{0x01, 0x01, 0xFF} : Bytes{}) + Tlv(0x04, value));
@@ -86,11 +87,11 @@ Parts DefaultParts() {
 
 // Seconds since 1970 of an openssl "-dateopt iso_8601" line such as
 // "notBefore=2024-01-02 03:04:05Z".
-uint32_t IsoSeconds(const std::string& line) {
+int64_t IsoSeconds(const std::string& line) {
   std::tm tm{};
   std::string text = line.substr(line.find('=') + 1);
   strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
-  return static_cast<uint32_t>(timegm(&tm));
+  return static_cast<int64_t>(timegm(&tm));
 }
 
 std::string NameValue(C_NAME_OBJ name, const Bytes& oid) {
@@ -143,7 +144,8 @@ TEST_P(RealCertificateTest, DecodesAsOpensslShowsWritesBackAndVerifiesWithItsIss
   EXPECT_EQ(f.notAfter, IsoSeconds(files.Query(c.name, "-enddate -dateopt iso_8601")));
   EXPECT_EQ(NameValue(f.subject, kCnOid), c.subjectCN);
   EXPECT_EQ(NameValue(f.issuer, kCnOid), c.issuerCN);
-  Bytes spki = files.PublicKey(c.name == std::string("sha256") ? "leaf" : c.name);
+  const bool leafKey = c.name == std::string("sha256") || c.name == std::string("far");
+  Bytes spki = files.PublicKey(leafKey ? "leaf" : c.name);
   EXPECT_EQ(Bytes(f.publicKey.data, f.publicKey.data + f.publicKey.len), spki);
   uint32_t count = 99;
   ASSERT_EQ(C_GetExtensionCount(f.extensions, &count), 0);
@@ -158,13 +160,24 @@ TEST_P(RealCertificateTest, DecodesAsOpensslShowsWritesBackAndVerifiesWithItsIss
   EXPECT_EQ(C_VerifyCertSignature(cert.cert, other.key, nullptr), C_ERR_CERT_SIGNATURE);
   // Verification leaves the encoding as it was.
   EXPECT_EQ(cert.Der(), der);
+
+  // Written back from its own record and signed again with the issuer's key
+  // (PKCS #1 v1.5 signatures are deterministic), the certificate comes out
+  // octet for octet: dates included, in the form they came in.
+  Cert again;
+  C_CERT_FIELDS g = f;
+  ASSERT_EQ(C_SetCertFields(again.cert, &g), 0);
+  Key signer(QK_RSAPrivateBER, files.PrivateKey(c.issuerKey));
+  ASSERT_EQ(C_SignCert(again.cert, signer.key, nullptr, nullptr), 0);
+  EXPECT_EQ(again.Der(), der);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Openssl, RealCertificateTest,
     ::testing::Values(RealCase{"ca", "ca", "leaf", 2, C_SIG_SHA1_WITH_RSA, 4, "Test Root", "Test Root"},
                       RealCase{"leaf", "ca", "leaf", 2, C_SIG_SHA1_WITH_RSA, 8, "leaf.example", "Test Root"},
-                      RealCase{"v1", "v1", "ca", 0, C_SIG_MD5_WITH_RSA, 0, "v1.example", "v1.example"}),
+                      RealCase{"v1", "v1", "ca", 0, C_SIG_MD5_WITH_RSA, 0, "v1.example", "v1.example"},
+                      RealCase{"far", "ca", "leaf", 0, C_SIG_SHA1_WITH_RSA, 0, "leaf.example", "Test Root"}),
     [](const ::testing::TestParamInfo<RealCase>& param) { return std::string(param.param.name); });
 
 TEST(RealCertificate, KeepsItsExtensionsAndHandsOutUnknownValues) {
@@ -227,7 +240,17 @@ TEST(CertDecoding, CraftedCasesGiveTheirCodes) {
   const Case cases[] = {
       {"plain version 3", [](Parts&) {}, 0},
       {"GeneralizedTime validity",
-       [](Parts& p) { p.validity = Validity("20200101000000Z", "300101000000Z", 0x18); }, C_ERR_BAD_ENCODING},
+       [](Parts& p) { p.validity = Validity("20200101000000Z", "20500101000000Z", 0x18, 0x18); }, 0},
+      {"GeneralizedTime with a fraction",
+       [](Parts& p) { p.validity = Validity("200101000000Z", "20500101000000.5Z", 0x17, 0x18); }, C_ERR_INPUT_DATA},
+      {"GeneralizedTime without Z",
+       [](Parts& p) { p.validity = Validity("200101000000Z", "20500101000000", 0x17, 0x18); }, C_ERR_INPUT_DATA},
+      {"a date of neither time type",
+       [](Parts& p) { p.validity = Validity("200101000000Z", "300101000000Z", 0x17, 0x04); }, C_ERR_INPUT_DATA},
+      {"a date missing", [](Parts& p) { p.validity = Tlv(0x30, Tlv(0x17, Text("200101000000Z"))); },
+       C_ERR_BAD_ENCODING},
+      // UTCTime 50 is 1950, so this validity ends before it starts.
+      {"UTCTime 49 to 50", [](Parts& p) { p.validity = Validity("491231235959Z", "500101000000Z"); }, C_ERR_VALIDITY},
       {"month 13", [](Parts& p) { p.validity = Validity("201301000000Z", "300101000000Z"); }, C_ERR_INPUT_DATA},
       {"inner without NULL", [](Parts& p) { p.inner = Tlv(0x30, Tlv(0x06, kSha1Oid)); }, C_ERR_BAD_ENCODING},
       {"sha256 both", [](Parts& p) { p.inner = p.outer = kSha256Alg; }, C_ERR_SIG_ALGORITHM},
@@ -313,6 +336,47 @@ TEST(CertDecoding, CraftedCasesGiveTheirCodes) {
   }
 }
 
+// Validity dates as other issuers write them: the seconds they read as, and
+// the form a record holding them is written in again (UTCTime for 1950 to
+// 2049, GeneralizedTime otherwise).
+TEST(CertDecoding, ValidityDatesOfEitherTypeReadAndWriteBack) {
+  REQUIRE_CERT_FILES();
+  struct Row {
+    const char* what;
+    Bytes validity;
+    int64_t notBefore, notAfter;
+    Bytes written;  // empty: the same as |validity|
+  };
+  const Row rows[] = {
+      {"UTCTime to the end of 2049", Validity("200101000000Z", "491231235959Z"), 1577836800, 2524607999, {}},
+      {"UTCTime 50 to 99 as 1950 to 1999", Validity("500101000000Z", "991231235959Z"), -631152000, 946684799, {}},
+      {"GeneralizedTime from 2050", Validity("200101000000Z", "20500101000000Z", 0x17, 0x18), 1577836800,
+       2524608000, {}},
+      {"GeneralizedTime past 2106", Validity("200101000000Z", "21260101000000Z", 0x17, 0x18), 1577836800,
+       4922899200, {}},
+      {"GeneralizedTime before 2050 becomes UTCTime", Validity("20200101000000Z", "20300101000000Z", 0x18, 0x18),
+       1577836800, 1893456000, Validity("200101000000Z", "300101000000Z")},
+  };
+  Key signer(QK_RSAPrivateBER, CertFiles::Get().PrivateKey("leaf"));
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    Parts p = DefaultParts();
+    p.validity = r.validity;
+    Cert cert;
+    ASSERT_EQ(cert.Set(p.Build()), 0);
+    C_CERT_FIELDS f{};
+    ASSERT_EQ(C_GetCertFields(cert.cert, &f), 0);
+    EXPECT_EQ(f.notBefore, r.notBefore);
+    EXPECT_EQ(f.notAfter, r.notAfter);
+    Cert again;
+    ASSERT_EQ(C_SetCertFields(again.cert, &f), 0);
+    ASSERT_EQ(C_SignCert(again.cert, signer.key, nullptr, nullptr), 0);
+    const Bytes der = again.Der();
+    const Bytes& written = r.written.empty() ? r.validity : r.written;
+    EXPECT_NE(std::search(der.begin(), der.end(), written.begin(), written.end()), der.end());
+  }
+}
+
 TEST(CertDecoding, VersionOneAndSerialAndEmptyNames) {
   REQUIRE_CERT_FILES();
   Parts p = DefaultParts();
@@ -377,6 +441,7 @@ TEST(CertFields, SettingChecksInOrderAndLeavesTheObjectUnchanged) {
        },
        C_ERR_VERSION},
       {"equal dates", [](C_CERT_FIELDS& f) { f.notAfter = f.notBefore; }, C_ERR_VALIDITY},
+      {"not after past 9999", [](C_CERT_FIELDS& f) { f.notAfter = 253402300800; }, C_ERR_BAD_ARGUMENT},
       {"identifier 5", [](C_CERT_FIELDS& f) { f.signatureAlgorithm = 5; }, C_ERR_SIG_ALGORITHM},
       {"identifier 9", [](C_CERT_FIELDS& f) { f.signatureAlgorithm = 9; }, C_ERR_SIG_ALGORITHM},
       {"issuer not a name", [](C_CERT_FIELDS& f) { f.issuer = nullptr; }, C_ERR_ISSUER},

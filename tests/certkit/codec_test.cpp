@@ -298,25 +298,43 @@ TEST(AsnHandlers, BooleansAndBitStrings) {
 }
 
 // ---------------------------------------------------------------------------
-// UTCTime.
+// UTCTime, GeneralizedTime and the Time CHOICE of certificate validity.
 
 struct TimeCase {
   const char* name;
   const char* text;
   int status;
-  uint32_t seconds;
+  int64_t seconds;
 };
 
+using TimeParser = int (*)(const uint8_t*, uint32_t, int64_t*);
+
+void CheckParses(TimeParser parse, const std::vector<TimeCase>& cases) {
+  for (const TimeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = c.text;
+    int64_t seconds = 12345;
+    int status = parse(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()), &seconds);
+    EXPECT_EQ(status, c.status);
+    if (status == 0) {
+      EXPECT_EQ(seconds, c.seconds);
+    }
+  }
+}
+
 TEST(AsnTime, UtcTimeDecoding) {
-  const TimeCase cases[] = {
-      {"last second of 2049", "491231235959Z", 0, 2524607999u},
+  CheckParses(AsnParseUtcTime, {
+      {"last second of 2049", "491231235959Z", 0, 2524607999},
       {"time zero", "700101000000Z", 0, 0},
-      {"last second of 2069", "691231235959Z", 0, 3155759999u},
-      {"minus offset carries into 2070", "691231235959-0100", kAsnErrEncoding, 0},
-      {"plus offset without seconds", "0001011200+0130", 0, 946722600u},
-      {"no seconds", "0001010000Z", 0, 946684800u},
-      {"before 1970 after offset", "700101000000+0100", kAsnErrEncoding, 0},
-      {"29 February 2000", "000229000000Z", 0, 951782400u},
+      // RFC 5280: YY 50 to 99 are the twentieth century.
+      {"50 is 1950", "500101000000Z", 0, -631152000},
+      {"69 is 1969", "691231235959Z", 0, -1},
+      {"99 is 1999", "991231235959Z", 0, 946684799},
+      {"minus offset carries into 2050", "491231235959-0100", 0, 2524611599},
+      {"plus offset carries into 1949", "500101000000+0100", 0, -631155600},
+      {"plus offset without seconds", "0001011200+0130", 0, 946722600},
+      {"no seconds", "0001010000Z", 0, 946684800},
+      {"29 February 2000", "000229000000Z", 0, 951782400},
       {"29 February 2001", "010229000000Z", kAsnErrEncoding, 0},
       {"month 13", "001301000000Z", kAsnErrEncoding, 0},
       {"day 0", "000100000000Z", kAsnErrEncoding, 0},
@@ -329,52 +347,96 @@ TEST(AsnTime, UtcTimeDecoding) {
       {"extra octet", "000101000000Z0", kAsnErrEncoding, 0},
       {"twelve octets", "00010100000Z", kAsnErrEncoding, 0},
       {"lower-case z", "000101000000z", kAsnErrEncoding, 0},
+  });
+}
+
+TEST(AsnTime, ValidityGeneralizedTimeDecoding) {
+  CheckParses(AsnParseGeneralizedTime, {
+      {"first second of 2050", "20500101000000Z", 0, 2524608000},
+      {"past 32 bits", "21060207062816Z", 0, 4294967296},
+      {"last second of 9999", "99991231235959Z", 0, kAsnLastTimeSecond},
+      {"year 0", "00000101000000Z", 0, kAsnFirstTimeSecond},
+      {"before 1950", "19491231235959Z", 0, -631152001},
+      {"29 February 2000", "20000229000000Z", 0, 951782400},
+      {"29 February 2100", "21000229000000Z", kAsnErrEncoding, 0},
+      {"fraction", "20500101000000.5Z", kAsnErrEncoding, 0},
+      {"no zone", "20500101000000", kAsnErrEncoding, 0},
+      {"offset", "20500101000000+0100", kAsnErrEncoding, 0},
+      {"no seconds", "205001010000Z", kAsnErrEncoding, 0},
+      {"sign in the digits", "2050010100000-Z", kAsnErrEncoding, 0},
+      {"month 13", "20501301000000Z", kAsnErrEncoding, 0},
+  });
+}
+
+TEST(AsnTime, TimeChoiceIsUtcTimeThrough2049) {
+  const AsnEntry choice[] = {{kAsnAny, AsnDecodeTime, AsnEncodeTime, 1}};
+  struct Row {
+    int64_t seconds;
+    int status;
+    const char* encoding;  // tag octet as hex, then the text
   };
-  for (const TimeCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string text = c.text;
-    uint32_t seconds = 12345;
-    int status = AsnParseUtcTime(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()),
-                                 &seconds);
-    EXPECT_EQ(status, c.status);
-    if (status == 0) {
-      EXPECT_EQ(seconds, c.seconds);
-    }
+  const Row rows[] = {
+      {0, 0, "17700101000000Z"},
+      {2524607999, 0, "17491231235959Z"},
+      {2524608000, 0, "1820500101000000Z"},
+      {2524607999 + 630720000, 0, "1820691226235959Z"},
+      {4294967296, 0, "1821060207062816Z"},
+      {kAsnFirstUtcTimeSecond, 0, "17500101000000Z"},
+      {kAsnFirstUtcTimeSecond - 1, 0, "1819491231235959Z"},
+      {kAsnLastTimeSecond, 0, "1899991231235959Z"},
+      {kAsnFirstTimeSecond, 0, "1800000101000000Z"},
+      {kAsnLastTimeSecond + 1, kAsnErrArgument, ""},
+      {kAsnFirstTimeSecond - 1, kAsnErrArgument, ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.seconds);
+    int64_t value = r.seconds;
+    int status = 0;
+    Owned enc = EncodeOne(choice, &value, &status);
+    ASSERT_EQ(status, r.status);
+    if (status != 0) continue;
+    const std::string text(reinterpret_cast<const char*>(enc.data) + 2, enc.len - 2);
+    EXPECT_EQ(ToHex(enc.data, 1) + text, r.encoding);
+    EXPECT_EQ(enc.data[1], text.size());
+    int64_t back = 0;
+    void* slots[2] = {nullptr, &back};
+    ASSERT_EQ(AsnDecode(choice, AsnSlots{slots, 2}, 0, ByteRange{enc.data, enc.len}, nullptr), 0);
+    EXPECT_EQ(back, r.seconds);
   }
+  // Neither alternative: an OCTET STRING holding a valid time text.
+  Bytes octets = Hex("040d");
+  const std::string utc = "491231235959Z";
+  octets.insert(octets.end(), utc.begin(), utc.end());
+  int64_t back = 0;
+  void* slots[2] = {nullptr, &back};
+  EXPECT_EQ(AsnDecode(choice, AsnSlots{slots, 2}, 0, ByteRange{octets.data(), static_cast<uint32_t>(octets.size())},
+                      nullptr),
+            kAsnErrEncoding);
+  // UTCTime alone refuses what it cannot name.
+  uint8_t text[13];
+  EXPECT_EQ(AsnFormatUtcTime(kAsnLastUtcTimeSecond + 1, text), kAsnErrArgument);
+  EXPECT_EQ(AsnFormatUtcTime(kAsnFirstUtcTimeSecond - 1, text), kAsnErrArgument);
 }
 
-TEST(AsnTime, UtcTimeEncoding) {
-  const AsnEntry utc[] = {{kAsnUtcTime, AsnDecodeUtcTime, AsnEncodeUtcTime, 1}};
-  int status = 0;
-  uint32_t zero = 0;
-  EXPECT_EQ(HexOf(EncodeOne(utc, &zero, &status)), "170d" + ToHex(reinterpret_cast<const uint8_t*>("700101000000Z"), 13));
-  uint32_t in2070 = 3155760000u;
-  EncodeOne(utc, &in2070, &status);
-  EXPECT_EQ(status, kAsnErrArgument);
-  // Round trip through the text form for a spread of times.
-  for (uint32_t t : {0u, 68212800u, 951782399u, 2524607999u, 3155759999u}) {
-    uint8_t text[13];
-    ASSERT_EQ(AsnFormatUtcTime(t, text), 0);
-    uint32_t back = 0;
-    ASSERT_EQ(AsnParseUtcTime(text, 13, &back), 0);
-    EXPECT_EQ(back, t);
-  }
-}
-
-TEST(AsnTime, GeneralizedTime) {
+TEST(AsnTime, ExtensionGeneralizedTimeTakesEveryZonedForm) {
   const AsnEntry gen[] = {{kAsnGeneralizedTime, AsnDecodeGeneralizedTime, AsnEncodeGeneralizedTime, 1}};
   int status = 0;
-  uint32_t t = 951782400u;
+  int64_t t = 951782400;
   Owned enc = EncodeOne(gen, &t, &status);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(enc.data) + 2, enc.len - 2), "20000229000000Z");
-  uint32_t back = 0;
-  void* slots[2] = {nullptr, &back};
-  ASSERT_EQ(AsnDecode(gen, AsnSlots{slots, 2}, 0, ByteRange{enc.data, enc.len}, nullptr), 0);
-  EXPECT_EQ(back, t);
-  std::string local = "20000229000000";
-  EXPECT_EQ(AsnDecodeGeneralizedTime(0x18, 0, 0, nullptr, 0, reinterpret_cast<const uint8_t*>(local.data()),
-                                     static_cast<uint32_t>(local.size()), &back),
-            kAsnErrEncoding);
+  const std::pair<std::string, int> forms[] = {
+      {"20000229000000Z", 0}, {"20000229000000.25Z", 0}, {"200002290000Z", 0}, {"20000229010000+0100", 0},
+      {"20000229000000", kAsnErrEncoding}, {"20000229000000.Z", kAsnErrEncoding}};
+  for (const auto& [form, expected] : forms) {
+    int64_t back = 0;
+    EXPECT_EQ(AsnDecodeGeneralizedTime(0x18, 0, 0, nullptr, 0, reinterpret_cast<const uint8_t*>(form.data()),
+                                       static_cast<uint32_t>(form.size()), &back),
+              expected)
+        << form;
+    if (expected == 0) {
+      EXPECT_EQ(back, t) << form;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------

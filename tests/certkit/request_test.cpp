@@ -212,7 +212,7 @@ TEST(Request, CertificateFromRequestIsSelfIssuedVersion1Md5ForOneYear) {
   const Bytes publicKey = CertFiles::Get().PublicKey("leaf");
   const Bytes der = MakeRequest(publicKey, CertFiles::Get().PrivateKey("leaf"));
   QMem_TestHooks hooks;
-  hooks.clock = [](void*) -> uint32_t { return 1700000000u; };
+  hooks.clock = [](void*) -> int64_t { return 1700000000; };
   QMem_SetTestHooks(&hooks);
   cktest::Cert cert;
   const int status = C_SetCertFromRequest(cert.cert, nullptr, der.data(), static_cast<uint32_t>(der.size()), nullptr,
@@ -238,6 +238,37 @@ TEST(Request, CertificateFromRequestIsSelfIssuedVersion1Md5ForOneYear) {
   ASSERT_EQ(C_SignCert(cert.cert, key.key, nullptr, nullptr), 0);
   Key pub(QK_RSAPublicBER, publicKey);
   EXPECT_EQ(C_VerifyCertSignature(cert.cert, pub.key, nullptr), 0);
+}
+
+// The year from the clock hook: past the 32-bit range the validity still
+// comes out, written as GeneralizedTime; one that would end after 9999 is
+// refused.
+TEST(Request, CertificateFromRequestAtLateClocks) {
+  REQUIRE_CERT_FILES();
+  const Bytes der = MakeRequest(CertFiles::Get().PublicKey("leaf"), CertFiles::Get().PrivateKey("leaf"));
+  struct Row {
+    int64_t now;
+    int status;
+  };
+  for (const Row& r : {Row{2524607999, 0}, Row{5000000000, 0}, Row{253402300799 - 31535999, 0},
+                       Row{253402300799 - 31535998, C_ERR_VALIDITY}}) {
+    SCOPED_TRACE(r.now);
+    static int64_t now;
+    now = r.now;
+    QMem_TestHooks hooks;
+    hooks.clock = [](void*) { return now; };
+    QMem_SetTestHooks(&hooks);
+    cktest::Cert cert;
+    const int status = C_SetCertFromRequest(cert.cert, nullptr, der.data(), static_cast<uint32_t>(der.size()),
+                                            nullptr, nullptr, nullptr);
+    QMem_SetTestHooks(nullptr);
+    ASSERT_EQ(status, r.status);
+    if (status != 0) continue;
+    C_CERT_FIELDS f{};
+    ASSERT_EQ(C_GetCertFields(cert.cert, &f), 0);
+    EXPECT_EQ(f.notBefore, r.now);
+    EXPECT_EQ(f.notAfter, r.now + 31535999);
+  }
 }
 
 TEST(Request, RefusalsAndTheirCodes) {

@@ -99,7 +99,7 @@ struct CertFields {
   ByteRange tbs{}, algorithm{}, issuer{}, subject{}, spki{}, extensions{}, outerAlgorithm{};
   uint16_t version = 0;
   ByteRange serial{};
-  uint32_t notBefore = 0, notAfter = 0;
+  int64_t notBefore = 0, notAfter = 0;
   C_BITSTRING issuerId{}, subjectId{}, signature{};
 };
 

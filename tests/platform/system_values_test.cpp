@@ -67,14 +67,15 @@ TEST(SystemValues, LinuxAnswers) {
   EXPECT_FALSE(system.QueueStatus().has_value());
 }
 
-uint32_t Fixed() { return 77; }
+// A time past 2106, which no 32-bit count holds.
+int64_t Fixed() { return 5000000000; }
 
 TEST(Clock, SystemAndReplacedClock) {
-  EXPECT_GT(kvplatform::CalendarSeconds(), 1600000000u);
+  EXPECT_GT(kvplatform::CalendarSeconds(), 1600000000);
   kvplatform::SetClockForTest(&Fixed);
-  EXPECT_EQ(kvplatform::CalendarSeconds(), 77u);
+  EXPECT_EQ(kvplatform::CalendarSeconds(), 5000000000);
   kvplatform::SetClockForTest(nullptr);
-  EXPECT_GT(kvplatform::CalendarSeconds(), 1600000000u);
+  EXPECT_GT(kvplatform::CalendarSeconds(), 1600000000);
 }
 
 TEST(OsRandom, FillsTheBufferWithFreshBytes) {

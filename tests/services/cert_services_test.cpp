@@ -14,8 +14,10 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "certkit/certkit.h"
+#include "platform/clock.h"
 #include "services/kvservices.h"
 #include "services_support.h"
 #include "support/openssl_cli.h"
@@ -109,7 +111,7 @@ std::string Shell(const std::string& command) {
   return out;
 }
 
-std::string OpensslDate(uint32_t seconds) {
+std::string OpensslDate(int64_t seconds) {
   const time_t t = seconds;
   struct tm tm;
   gmtime_r(&t, &tm);
@@ -224,7 +226,7 @@ TEST_F(Chain, ItemsOfACertificate) {
   // Serial number: the clock and the key's first four bytes, little-endian.
   const Bytes& key = Get().server.publicKey;
   char expected[17];
-  std::snprintf(expected, sizeof expected, "%08X%08X", svctest::FixedClock(),
+  std::snprintf(expected, sizeof expected, "%08X%08X", static_cast<uint32_t>(svctest::FixedClock()),
                 key[0] | key[1] << 8 | key[2] << 16 | static_cast<uint32_t>(key[3]) << 24);
   unsigned char buffer[80];
   int length = 80;
@@ -364,6 +366,141 @@ TEST_F(Chain, OpensslReadsAndVerifiesWhatWeWrite) {
                     Path("server.sig") + " " + Path("server.tbs"))
                   .find("Verified OK"),
               std::string::npos);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Dates from 2050 on.
+
+Bytes Tlv(uint8_t tag, const Bytes& content) {
+  const size_t n = content.size();
+  Bytes out;
+  out.reserve(n + 4);
+  out.push_back(tag);
+  if (n >= 0x80) {
+    out.push_back(0x82);
+    out.push_back(static_cast<uint8_t>(n >> 8));
+  }
+  out.push_back(static_cast<uint8_t>(n));
+  for (uint8_t b : content) out.push_back(b);
+  return out;
+}
+
+// The elements inside the constructed element at the start of |der|
+// (definite lengths of up to three octets, as our certificates have).
+std::vector<Bytes> Children(const Bytes& der) {
+  std::vector<Bytes> out;
+  auto header = [&](size_t at, size_t* contentAt, size_t* length) {
+    size_t p = at + 1;
+    const uint8_t first = der.at(p++);
+    size_t n = first;
+    if (first >= 0x80) {
+      n = 0;
+      for (int i = first & 0x7F; i > 0; --i) n = (n << 8) | der.at(p++);
+    }
+    *contentAt = p;
+    *length = n;
+  };
+  size_t content = 0, length = 0;
+  header(0, &content, &length);
+  for (size_t at = content; at < content + length;) {
+    size_t inner = 0, innerLength = 0;
+    header(at, &inner, &innerLength);
+    out.emplace_back(der.begin() + static_cast<long>(at), der.begin() + static_cast<long>(inner + innerLength));
+    at = inner + innerLength;
+  }
+  return out;
+}
+
+// The validity SEQUENCE of a version 3 certificate.
+Bytes ValidityOf(const Bytes& cert) { return Children(Children(cert).at(0)).at(4); }
+
+// |cert| as it was written before dates from 2050 on became GeneralizedTime:
+// every date as a two-digit-year UTCTime. The signature no longer matches,
+// which does not matter to a look at the dates.
+Bytes AsTwoDigitYears(const Bytes& cert) {
+  std::vector<Bytes> parts = Children(cert);
+  std::vector<Bytes> tbs = Children(parts.at(0));
+  Bytes validity;
+  for (Bytes time : Children(tbs.at(4))) {
+    if (time.at(0) == 0x18) time = Tlv(0x17, Bytes(time.begin() + 4, time.end()));
+    validity.insert(validity.end(), time.begin(), time.end());
+  }
+  tbs.at(4) = Tlv(0x30, validity);
+  Bytes tbsContent, certContent;
+  for (const Bytes& b : tbs) tbsContent.insert(tbsContent.end(), b.begin(), b.end());
+  parts.at(0) = Tlv(0x30, tbsContent);
+  for (const Bytes& b : parts) certContent.insert(certContent.end(), b.begin(), b.end());
+  return Tlv(0x30, certContent);
+}
+
+Bytes TimeElement(uint8_t tag, int64_t seconds) {
+  const time_t t = static_cast<time_t>(seconds);
+  struct tm tm;
+  gmtime_r(&t, &tm);
+  const long long year = tm.tm_year + 1900LL;
+  char text[32];
+  std::snprintf(text, sizeof text, "%0*lld%02d%02d%02d%02d%02dZ", tag == 0x17 ? 2 : 4,
+                tag == 0x17 ? year % 100 : year, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return Tlv(tag, Bytes(text, text + std::strlen(text)));
+}
+
+int64_t g_lateClock = 0;
+int64_t LateClock() { return g_lateClock; }
+
+// Before 2030 both dates stay UTCTime, octet for octet as ever.
+TEST_F(Chain, DatesBefore2050AreUtcTime) {
+  const int64_t now = svctest::FixedClock();
+  Bytes expected = TimeElement(0x17, now);
+  const Bytes end = TimeElement(0x17, now + 630720000);
+  expected.insert(expected.end(), end.begin(), end.end());
+  EXPECT_EQ(ValidityOf(Root()), Tlv(0x30, expected));
+  EXPECT_EQ(ValidityOf(Server()), Tlv(0x30, expected));
+  EXPECT_EQ(ValidityOf(Root()).size(), 32u);
+}
+
+// Issued with the clock at 2031, 2049 and 2100: the end of validity (2051,
+// 2069, 2120) is a GeneralizedTime, openssl reads the right dates and finds
+// the certificate unexpired. The same certificate with two-digit years, as
+// it used to be written, reads as expired: the check can fail.
+TEST_F(Chain, DatesFrom2050OnAreGeneralizedTimeAndReadRightByOpenssl) {
+  if (!testsupport::HaveOpenssl()) GTEST_SKIP() << "the openssl command line is needed";
+  const std::string x509 = "openssl x509 -inform DER -noout -in ";
+  for (const int64_t now : {int64_t{1938081600}, int64_t{2506161600}, int64_t{4102444800}}) {
+    SCOPED_TRACE(now);
+    svctest::FakePlatform platform;
+    g_lateClock = now;
+    kvplatform::SetClockForTest(&LateClock);
+    Issued issued;
+    const std::string path = Path("late.crt");
+    ASSERT_EQ(Issue(Get().server, Get().serverNames, Get().root.privateKey, Get().rootNames, path, &issued), 0);
+    C_CERT_FIELDS f{};
+    ASSERT_EQ(C_GetCertFields(issued.certObject, &f), 0);
+    EXPECT_EQ(f.notBefore, now);
+    EXPECT_EQ(f.notAfter, now + 630720000);
+    const int64_t end = now + 630720000;
+    const Bytes cert = ReadFile(path);
+    const std::vector<Bytes> dates = Children(ValidityOf(cert));
+    ASSERT_EQ(dates.size(), 2u);
+    EXPECT_EQ(dates[0], TimeElement(now <= 2524607999 ? 0x17 : 0x18, now));
+    EXPECT_EQ(dates[1], TimeElement(0x18, end));
+    PublicKeyObject rootKey(Get().root.publicKey);
+    EXPECT_EQ(iVerifyCertificate(cert.data(), rootKey.key, static_cast<int>(cert.size())), 0);
+
+    EXPECT_EQ(Shell(x509 + path + " -startdate"), "notBefore=" + OpensslDate(now) + "\n");
+    EXPECT_EQ(Shell(x509 + path + " -enddate"), "notAfter=" + OpensslDate(end) + "\n");
+    EXPECT_TRUE(testsupport::Run(x509 + path + " -checkend 86400"));
+
+    const std::string old = Path("late-old.crt");
+    WriteFile(old, AsTwoDigitYears(cert));
+    const std::string oldEnd = Shell(x509 + old + " -enddate");
+    const time_t endTime = static_cast<time_t>(end);
+    struct tm endTm;
+    gmtime_r(&endTime, &endTm);
+    const int yy = endTm.tm_year % 100;
+    EXPECT_NE(oldEnd.find(" " + std::to_string(yy < 50 ? 2000 + yy : 1900 + yy) + " GMT"), std::string::npos)
+        << oldEnd;
+    EXPECT_FALSE(testsupport::Run(x509 + old + " -checkend 86400")) << oldEnd;
   }
 }
 

@@ -29,7 +29,7 @@ void PutText(Bytes& pool, const std::string& text) { pool.insert(pool.end(), tex
 // The pool the fake platform gives, in row order.
 Bytes ExpectedPool(const std::string& computerName, bool withDisk, bool withOsRandom) {
   Bytes pool;
-  PutU32(pool, svctest::FixedClock());
+  PutU32(pool, static_cast<uint32_t>(svctest::FixedClock()));
   PutText(pool, "mQT47");
   PutU32(pool, 3);
   PutU32(pool, 4);
@@ -51,7 +51,7 @@ Bytes ExpectedPool(const std::string& computerName, bool withDisk, bool withOsRa
   if (withOsRandom) {
     for (int i = 0; i < 32; ++i) pool.push_back(static_cast<unsigned char>(i));
   }
-  PutU32(pool, svctest::FixedClock());
+  PutU32(pool, static_cast<uint32_t>(svctest::FixedClock()));
   return pool;
 }
 

@@ -63,7 +63,7 @@ class FakeSystemValues final : public kvplatform::SystemValues {
   std::optional<uint32_t> TickCount() override { return 5678; }
 };
 
-inline uint32_t FixedClock() { return 0x5F000000u; }
+inline int64_t FixedClock() { return 0x5F000000; }
 
 // Puts the fake values and a fixed clock in place for the test's lifetime.
 class FakePlatform {
