@@ -126,12 +126,12 @@ TEST_F(CommandsTest, NewRootWithDefaultsBecomesCurrentAndIsAskedForAtTheNextStar
   EXPECT_EQ(ui_.busyDepth, 0);
   EXPECT_TRUE(Exists(Path("kvroot.crt")));
   EXPECT_TRUE(Exists(Path("kvroot.key")));
-  EXPECT_EQ(main_->rootSelected, 1);
+  EXPECT_EQ(main_->rootSelected(), 1);
   EXPECT_EQ(main_->controls().rootCertText, Path("kvroot.crt"));
-  EXPECT_EQ(main_->rootKeyPath, Path("kvroot.key"));
+  EXPECT_EQ(main_->rootKeyPath(), Path("kvroot.key"));
   EXPECT_TRUE(main_->IsEnabled(kvapp::kIdNewServer));
   EXPECT_EQ(Remembered(), Path("kvroot.crt"));
-  EXPECT_EQ(main_->rememberedOrganization, "Acme");
+  EXPECT_EQ(main_->rememberedOrganization(), "Acme");
   EXPECT_EQ(main_->controls().fileItems, (std::vector<std::string>{"kvroot.crt"}));
 
   const std::string pem = Pem("kvroot.crt");
@@ -143,16 +143,16 @@ TEST_F(CommandsTest, NewRootWithDefaultsBecomesCurrentAndIsAskedForAtTheNextStar
   ui_.passwords = {std::string("wrongpass"), std::string("rootpass1")};
   Start();
   EXPECT_EQ(ui_.events, (std::vector<Event>{{"password", ""}, {"error", "Password incorrect."}, {"password", ""}}));
-  EXPECT_EQ(main_->rootSelected, 1);
-  EXPECT_EQ(main_->rootKeyPassword, "rootpass1");
-  EXPECT_EQ(main_->rememberedOrganization, "Acme");
-  EXPECT_EQ(main_->rememberedCountry, "US");
+  EXPECT_EQ(main_->rootSelected(), 1);
+  EXPECT_EQ(main_->rootKeyPassword(), "rootpass1");
+  EXPECT_EQ(main_->rememberedOrganization(), "Acme");
+  EXPECT_EQ(main_->rememberedCountry(), "US");
 
   // Cancel at the start leaves no root current.
   ui_.events.clear();
   ui_.passwords = {std::nullopt};
   Start();
-  EXPECT_EQ(main_->rootSelected, 0);
+  EXPECT_EQ(main_->rootSelected(), 0);
   EXPECT_EQ(main_->controls().rootCertText, "No root certificate selected.");
 }
 
@@ -187,11 +187,11 @@ TEST_F(CommandsTest, SelectRootChecksFilesSignatureAndPassword) {
   ui_.openFiles = {Path("ca.d/my.root.crt")};
   ui_.passwords = {std::nullopt};
   main_->OnCommand(kvapp::kIdSelectRoot);
-  EXPECT_EQ(main_->rootCertPath, Path("kvroot.crt"));
+  EXPECT_EQ(main_->rootCertPath(), Path("kvroot.crt"));
   ui_.openFiles = {Path("ca.d/my.root.crt")};
   ui_.passwords = {std::string("rootpass1")};
   main_->OnCommand(kvapp::kIdSelectRoot);
-  EXPECT_EQ(main_->rootCertPath, Path("ca.d/my.root.crt"));
+  EXPECT_EQ(main_->rootCertPath(), Path("ca.d/my.root.crt"));
   EXPECT_EQ(Remembered(), Path("ca.d/my.root.crt"));
   EXPECT_TRUE(TakeBoxes().empty());
   EXPECT_EQ(ui_.unanswered, 0);
@@ -257,7 +257,7 @@ TEST_F(CommandsTest, ServerCertificatesAreMadeViewedAndVerified) {
   other.certFile = Path("other/kvroot.crt");
   other.keyFile = Path("other/kvroot.key");
   NewRoot(other);
-  ASSERT_EQ(main_->rootCertPath, Path("other/kvroot.crt"));
+  ASSERT_EQ(main_->rootCertPath(), Path("other/kvroot.crt"));
   ui_.events.clear();
   Select("web1.crt");
   main_->OnCommand(kvapp::kIdVerifyCert);

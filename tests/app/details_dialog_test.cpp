@@ -143,10 +143,11 @@ TEST_F(DetailsTest, OkTestsInOrder) {
       {"7 chars", with([](DetailsEntry& e) { e.password = e.confirmPassword = "1234567"; }),
        "Key password must be between 8 and 16 characters."},
       {"16 chars", with([](DetailsEntry& e) { e.password = e.confirmPassword = "0123456789abcdef"; }), nullptr},
-      {"17th char cannot be typed", with([](DetailsEntry& e) { e.password = e.confirmPassword = "0123456789abcdefg"; }),
-       nullptr},
+      // A value over a limit (from a file or a command line) is refused, never cut.
+      {"17 chars", with([](DetailsEntry& e) { e.password = e.confirmPassword = "0123456789abcdefg"; }),
+       "Key password must be between 8 and 16 characters."},
       {"us lower case", with([](DetailsEntry& e) { e.country = "us"; }), nullptr},
-      {"third letter cut", with([](DetailsEntry& e) { e.country = "USA"; }), nullptr},
+      {"third letter", with([](DetailsEntry& e) { e.country = "USA"; }), "You must enter a 2-letter country code."},
   };
   for (const Row& row : rows) {
     ui_.events.clear();
