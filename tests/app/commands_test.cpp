@@ -337,11 +337,40 @@ TEST_F(CommandsTest, ContentsOfOurAndOpenSslCertificates) {
   }
 }
 
+// What a certificate from elsewhere carries is shown safely: control bytes
+// and bytes that are not UTF-8 escaped, serial numbers that are not this
+// program's digits in hexadecimal.
+TEST_F(CommandsTest, ForeignContentsAreShownEscaped) {
+  const std::string key = Path("o.pem");
+  WriteFile("req.cnf", "[req]\ndistinguished_name=dn\nstring_mask=nombstr\n[dn]\n");
+  ASSERT_TRUE(Shell("openssl genrsa -out '" + key + "' 1024"));
+  const std::string pem = Path("x.pem");
+  ASSERT_TRUE(Shell("openssl req -new -x509 -sha1 -config '" + Path("req.cnf") + "' -key '" + key +
+                    "' -days 30 -set_serial 0x1B5B324A07 -subj \"/C=US/O=$(printf 'caf\\351')/CN=$(printf "
+                    "'evil\\033]0;title\\007')\" -out '" + pem + "'"));
+  ASSERT_TRUE(Shell("openssl x509 -in '" + pem + "' -outform DER -out '" + Path("x.crt") + "'"));
+  main_->FillFileList();
+  Select("x.crt");
+  ui_.events.clear();
+  EXPECT_EQ(main_->OnCommand(kvapp::kIdViewCert), kvapp::CommandOutcome::kSucceeded);
+  ASSERT_EQ(ui_.contentsShown.size(), 1u);
+  const std::string name = "Country = US, Organization = caf\\xE9, Common Name = evil\\x1B]0;title\\x07";
+  const std::string& shown = ui_.contentsShown[0];
+  EXPECT_EQ(shown.substr(0, shown.find('|', shown.find('|') + 1)), name + "|" + name);
+  EXPECT_EQ(shown.substr(shown.rfind('|') + 1), "1B5B324A07");
+  EXPECT_EQ(TakeBoxes(), std::vector<Event>{});
+}
+
 TEST_F(CommandsTest, NameRecordsAreCutToTheirArrays) {
   CertNameFields f = kvapp::MakeCertNameFields("USA", std::string(600, 'o'), "web1");
   EXPECT_STREQ(f.country, "US");
   EXPECT_EQ(std::string(f.organization).size(), 511u);
   EXPECT_STREQ(f.commonName, "web1");
+  // Never inside a character: 300 two-byte characters keep 255 of them.
+  std::string many;
+  for (int i = 0; i < 300; ++i) many += "\xC3\xA9";
+  f = kvapp::MakeCertNameFields("US", many, many);
+  EXPECT_EQ(std::string(f.organization), many.substr(0, 510));
 }
 
 }  // namespace
