@@ -6,6 +6,7 @@
 #include "app/cert_details_dialog.h"
 #include "app/cert_names.h"
 #include "app/key_files.h"
+#include "app/utf8_text.h"
 #include "certkit/certkit.h"
 
 namespace kvapp {
@@ -19,8 +20,11 @@ void Wipe(void* p, size_t n) {
   for (size_t i = 0; i < n; ++i) b[i] = 0;
 }
 
-void CopyCut(char* out, size_t capacity, const std::string& value) {
-  std::memcpy(out, value.data(), std::min(value.size(), capacity - 1));
+// Copies |value| into |out| (|capacity| bytes with the terminator), cut at
+// a character boundary when it does not fit.
+void CopyCut(char* out, size_t capacity, std::string_view value) {
+  const std::string_view kept = Utf8PrefixBytes(value, capacity - 1);
+  std::memcpy(out, kept.data(), kept.size());
 }
 
 // What the creating commands hand out and the caller releases: the request
@@ -98,9 +102,9 @@ std::unique_ptr<MainCommands> MakeCertCommands(MainDialog& mainDialog) {
 // ---------------------------------------------------------------------------
 // Root certificate commands.
 
-void CertCommands::NewRootCertificateAndKeys() {
-  CertDetailsDialog details(main_, kModeNewRoot, WithTrailingSlash(main_.currentDirectory), LoadString(1005));
-  if (!context_.ui.RunCertDetailsDialog(details)) return;
+CommandOutcome CertCommands::NewRootCertificateAndKeys() {
+  CertDetailsDialog details(main_, kModeNewRoot, WithTrailingSlash(main_.currentDirectory()), LoadString(1005));
+  if (!context_.ui.RunCertDetailsDialog(details)) return CommandOutcome::kCancelled;
   CertNameFields fields = MakeCertNameFields(details.country, details.organization, details.hostName);
   const std::string certPath = details.certFile;
   const std::string keyPath = details.keyFile;
@@ -113,14 +117,14 @@ void CertCommands::NewRootCertificateAndKeys() {
   if (rc != 0) {
     context_.Error(2010);
   } else {
-    main_.rememberedOrganization = details.organization;
-    main_.rememberedCountry = details.country;
+    main_.SetRememberedNames(details.organization, details.country);
     main_.SaveRootSetting(certPath);
     main_.SetCurrentRoot(certPath, keyPath, password);
     main_.FillFileList();
     context_.Message(2031);
   }
   WipeString(password);
+  return rc != 0 ? CommandOutcome::kFailed : CommandOutcome::kSucceeded;
 }
 
 int CertCommands::CreateRootCertAndKeys(CertNameFields fields, const std::string& certPath,
@@ -159,10 +163,10 @@ int CertCommands::CreateRootCertAndKeys(CertNameFields fields, const std::string
   return 0;
 }
 
-void CertCommands::SelectRootCertificate() {
+CommandOutcome CertCommands::SelectRootCertificate() {
   std::string path;
-  if (!context_.ui.ChooseFileToOpen(LoadString(1003), LoadString(1006), path)) return;
-  SelectRoot(path);
+  if (!context_.ui.ChooseFileToOpen(LoadString(1003), LoadString(1006), path)) return CommandOutcome::kCancelled;
+  return SelectRoot(path) == 1 ? CommandOutcome::kSucceeded : CommandOutcome::kFailed;
 }
 
 int CertCommands::SelectRoot(const std::string& certPath) {
@@ -188,7 +192,13 @@ int CertCommands::SelectRoot(const std::string& certPath) {
       WipeString(password);
       return 0;
     }
-    if (password.size() > kRootPasswordMaxChars) password.resize(kRootPasswordMaxChars);
+    // A password longer than the prompt takes is refused, never cut: a cut
+    // one could unlock a key whose password is only its beginning.
+    if (Utf8Length(password) > kRootPasswordMaxChars) {
+      context_.Error(2013);
+      WipeString(password);
+      continue;
+    }
     if (CheckRootKeyPassword(context_, keyPath, password) == 0) break;
     context_.Error(2024);
     WipeString(password);
@@ -196,9 +206,10 @@ int CertCommands::SelectRoot(const std::string& certPath) {
   CertContentsFields contents;
   if (ReadCertContents(context_, certPath, contents) == 0) {
     // An item the subject lacks leaves its remembered value as it was.
-    std::string value;
-    if (NameItem(contents.subject, "Country = ", value)) main_.rememberedCountry = value;
-    if (NameItem(contents.subject, "Organization = ", value)) main_.rememberedOrganization = value;
+    std::string organization, country;
+    NameItem(contents.subject, "Country = ", country);
+    NameItem(contents.subject, "Organization = ", organization);
+    main_.SetRememberedNames(organization, country);
   }
   main_.SaveRootSetting(certPath);
   main_.SetCurrentRoot(certPath, keyPath, password);
@@ -242,40 +253,41 @@ int CertCommands::VerifyCertFile(const std::string& certPath, const std::string&
   return 0;
 }
 
-void CertCommands::ViewRootCertificate() { ViewCertificateFile(main_.rootCertPath); }
+CommandOutcome CertCommands::ViewRootCertificate() { return ViewCertificateFile(main_.rootCertPath()); }
 
-void CertCommands::ViewCertificateFile(const std::string& certPath) {
+CommandOutcome CertCommands::ViewCertificateFile(const std::string& certPath) {
   CertContentsFields fields;
   if (ReadCertContents(context_, certPath, fields) != 0) {
     context_.Error(2032);
-    return;
+    return CommandOutcome::kFailed;
   }
   context_.ui.ShowCertContents(fields);
+  return CommandOutcome::kSucceeded;
 }
 
 // ---------------------------------------------------------------------------
 // Server certificate commands.
 
-void CertCommands::NewServerCertificateAndKeys() {
-  CertDetailsDialog details(main_, kModeNewServer, WithTrailingSlash(main_.currentDirectory), "");
-  details.organization = main_.rememberedOrganization;
-  details.country = main_.rememberedCountry;
-  if (!context_.ui.RunCertDetailsDialog(details)) return;
+CommandOutcome CertCommands::NewServerCertificateAndKeys() {
+  CertDetailsDialog details(main_, kModeNewServer, WithTrailingSlash(main_.currentDirectory()), "");
+  details.organization = main_.rememberedOrganization();
+  details.country = main_.rememberedCountry();
+  if (!context_.ui.RunCertDetailsDialog(details)) return CommandOutcome::kCancelled;
   CertNameFields subject = MakeCertNameFields(details.country, details.organization, details.hostName);
 
   context_.ui.ShowProgress(LoadString(1012));
-  int rc = CreateServerCertAndKeys(subject, details.certFile, details.keyFile, details.password, main_.rootCertPath,
-                                   main_.rootKeyPath, main_.rootKeyPassword);
+  int rc = CreateServerCertAndKeys(subject, details.certFile, details.keyFile, details.password, main_.rootCertPath(),
+                                   main_.rootKeyPath(), main_.rootKeyPassword());
   context_.ui.HideProgress();
   Wipe(&subject, sizeof subject);
   if (rc != 0) {
     context_.Error(2033);
-    return;
+    return CommandOutcome::kFailed;
   }
-  main_.rememberedOrganization = details.organization;
-  main_.rememberedCountry = details.country;
+  main_.SetRememberedNames(details.organization, details.country);
   main_.FillFileList();
   context_.Message(2034);
+  return CommandOutcome::kSucceeded;
 }
 
 int CertCommands::CreateServerCertAndKeys(CertNameFields subject, const std::string& certPath,
@@ -290,7 +302,7 @@ int CertCommands::CreateServerCertAndKeys(CertNameFields subject, const std::str
     context_.ui.WriteOutputLine("Root Key File Does Not Exist");
     return -1;
   }
-  std::string passwordCopy = keyPassword.substr(0, 24);
+  std::string passwordCopy = keyPassword;
   context_.ui.SetBusyPointer(true);
   if (CreateServerKeyFile(context_, keyPath, passwordCopy) != 0) {
     context_.ui.SetBusyPointer(false);
@@ -423,16 +435,16 @@ int CertCommands::ReadCertNameFields(const std::string& certPath, CertNameFields
     }
     if (target == nullptr) continue;
     std::memset(target, 0, capacity);
-    std::memcpy(target, value, std::min<size_t>(valueLength, capacity - 1));
+    CopyCut(target, capacity, std::string_view(reinterpret_cast<const char*>(value), valueLength));
   }
   return 0;
 }
 
-void CertCommands::CreateServerCertificate() {
+CommandOutcome CertCommands::CreateServerCertificate() {
   const std::string path = main_.GetSelectedFilePath();
   if (!EndsWithNoCase(path, LoadString(1010))) {
     context_.Error(2002);
-    return;
+    return CommandOutcome::kFailed;
   }
   // /srv/ca/web1.key: directory /srv/ca, base /web1.
   const size_t slash = path.rfind('/');
@@ -440,45 +452,47 @@ void CertCommands::CreateServerCertificate() {
   const size_t baseStart = slash == std::string::npos ? 0 : slash;
   const std::string base = path.substr(baseStart, path.size() - 4 - baseStart);
   CertDetailsDialog details(main_, kModeCertForKey, dir, base);
-  details.organization = main_.rememberedOrganization;
-  details.country = main_.rememberedCountry;
-  if (!context_.ui.RunCertDetailsDialog(details)) return;
+  details.organization = main_.rememberedOrganization();
+  details.country = main_.rememberedCountry();
+  if (!context_.ui.RunCertDetailsDialog(details)) return CommandOutcome::kCancelled;
   CertNameFields subject = MakeCertNameFields(details.country, details.organization, details.hostName);
 
   context_.ui.ShowProgress(LoadString(1013));
-  int rc = IssueCertForKeyFile(subject, details.password, details.keyFile, details.certFile, main_.rootCertPath,
-                               main_.rootKeyPath, main_.rootKeyPassword);
+  int rc = IssueCertForKeyFile(subject, details.password, details.keyFile, details.certFile, main_.rootCertPath(),
+                               main_.rootKeyPath(), main_.rootKeyPassword());
   context_.ui.HideProgress();
   Wipe(&subject, sizeof subject);
   if (rc != 0) {
     context_.Error(2035);
-    return;
+    return CommandOutcome::kFailed;
   }
   main_.FillFileList();
   context_.Message(2036);
+  return CommandOutcome::kSucceeded;
 }
 
-void CertCommands::ViewCertificate() {
+CommandOutcome CertCommands::ViewCertificate() {
   const std::string path = main_.GetSelectedFilePath();
   if (!EndsWithNoCase(path, LoadString(1009))) {
     context_.Error(2011);
-    return;
+    return CommandOutcome::kFailed;
   }
-  ViewCertificateFile(path);
+  return ViewCertificateFile(path);
 }
 
-void CertCommands::VerifyCertificate() {
+CommandOutcome CertCommands::VerifyCertificate() {
   const std::string path = main_.GetSelectedFilePath();
   if (!EndsWithNoCase(path, LoadString(1009))) {
     context_.Error(2011);
-    return;
+    return CommandOutcome::kFailed;
   }
   int valid = 0;
-  if (VerifyCertFile(path, main_.rootCertPath, valid) != 0) {
+  if (VerifyCertFile(path, main_.rootCertPath(), valid) != 0) {
     context_.Error(2028);
-    return;
+    return CommandOutcome::kFailed;
   }
   context_.Message(valid == 1 ? 2029 : 2030);
+  return valid == 1 ? CommandOutcome::kSucceeded : CommandOutcome::kInvalid;
 }
 
 }  // namespace kvapp

@@ -12,7 +12,9 @@
 namespace kvapp {
 
 // A zeroed name record holding |country|, |organization| and |commonName|,
-// each cut to what its array holds with the terminator (2, 511, 511).
+// each cut to what its array holds with the terminator (2, 511, 511 bytes),
+// never inside a UTF-8 character. The details dialog's limits keep the
+// values well inside the arrays.
 CertNameFields MakeCertNameFields(const std::string& country, const std::string& organization,
                                   const std::string& commonName);
 
@@ -21,13 +23,13 @@ class CertCommands : public MainCommands {
   explicit CertCommands(MainDialog& mainDialog);
 
   // Buttons.
-  void NewRootCertificateAndKeys() override;
-  void SelectRootCertificate() override;
-  void ViewRootCertificate() override;
-  void NewServerCertificateAndKeys() override;
-  void CreateServerCertificate() override;
-  void ViewCertificate() override;
-  void VerifyCertificate() override;
+  CommandOutcome NewRootCertificateAndKeys() override;
+  CommandOutcome SelectRootCertificate() override;
+  CommandOutcome ViewRootCertificate() override;
+  CommandOutcome NewServerCertificateAndKeys() override;
+  CommandOutcome CreateServerCertificate() override;
+  CommandOutcome ViewCertificate() override;
+  CommandOutcome VerifyCertificate() override;
 
   // Routines.
   int SelectRoot(const std::string& certPath) override;
@@ -41,8 +43,8 @@ class CertCommands : public MainCommands {
                           const std::string& certPath, const std::string& rootCertPath, const std::string& rootKeyPath,
                           const std::string& rootPassword);
   int ReadCertNameFields(const std::string& certPath, CertNameFields& fields);
-  // Shows the contents of |certPath|, or message 2032.
-  void ViewCertificateFile(const std::string& certPath);
+  // Shows the contents of |certPath| (kSucceeded), or message 2032 (kFailed).
+  CommandOutcome ViewCertificateFile(const std::string& certPath);
 
  private:
   MainDialog& main_;

@@ -64,10 +64,11 @@ int ReadCertContents(AppContext& context, const std::string& certPath, CertConte
     context.Error("Internal error getting serial number.\n");
     return rc;
   }
-  // The buffer as text: up to its first zero byte, never past its end.
-  size_t serialChars = 0;
-  while (serialChars < static_cast<size_t>(kSerialBufferSize) && serial[serialChars] != 0) ++serialChars;
-  fields.serialNumber.assign(reinterpret_cast<const char*>(serial), serialChars);
+  // The service hands out the content bytes and a terminating zero; a
+  // serial of other certificates may hold zero and control bytes of its own.
+  const size_t serialBytes =
+      serialLength > 0 && serialLength <= kSerialBufferSize ? static_cast<size_t>(serialLength - 1) : 0;
+  fields.serialNumber = SerialNumberText(serial, serialBytes);
 
   fields.subject.clear();
   fields.issuer.clear();

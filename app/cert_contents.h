@@ -3,6 +3,7 @@
 #ifndef KVCATOOL_APP_CERT_CONTENTS_H
 #define KVCATOOL_APP_CERT_CONTENTS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,11 @@ struct CertContentsFields {
   std::string endDate;       // 2057 "End Date:"
   std::string startDate;     // 2054 "Start Date:"
 };
+
+// A serial number's content bytes as shown: as their characters when every
+// byte is an upper-case hexadecimal digit (the serials this program issues),
+// otherwise as upper-case hexadecimal, two digits a byte ("0A1B").
+std::string SerialNumberText(const unsigned char* bytes, size_t length);
 
 // "X.509 v1", "X.509 v2", "X.509 v3" for version numbers 0 to 2, else "unknown".
 std::string VersionText(uint32_t version);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/main_dialog.h"
+#include "app/utf8_text.h"
 
 namespace kvapp {
 namespace {
@@ -44,6 +45,11 @@ CertDetailsDialog::~CertDetailsDialog() {
 bool CertDetailsDialog::IsEnabled(int controlId) const {
   auto it = controls_.enabled.find(controlId);
   return it != controls_.enabled.end() && it->second;
+}
+
+bool CertDetailsDialog::TooLong(int controlId, const std::string& text) {
+  const size_t limit = TextLimit(controlId);
+  return limit != 0 && Utf8Length(text) > limit;
 }
 
 size_t CertDetailsDialog::TextLimit(int controlId) {
@@ -120,10 +126,11 @@ void CertDetailsDialog::OnInitDialog() {
 
 void CertDetailsDialog::SetControlText(int controlId, const std::string& text) {
   if (controls_.enabled.count(controlId) != 0 && !IsEnabled(controlId)) return;
-  std::string value = text;
-  size_t limit = TextLimit(controlId);
-  if (limit != 0 && value.size() > limit) value.resize(limit);
-  controls_.text[controlId] = value;
+  // Kept whole: a text longer than the control's limit (from a file or a
+  // command line; an edit control does not take one) is refused by OnOK,
+  // never cut.
+  if (controlId == kIdPassword || controlId == kIdConfirmPassword) WipeString(controls_.text[controlId]);
+  controls_.text[controlId] = text;
   if (controlId == kIdHostName) OnHostNameChanged();
   if (controlId == kIdCertFile || controlId == kIdKeyFile) OnFileNameChanged();
 }
@@ -176,8 +183,16 @@ bool CertDetailsDialog::OnOK() {
     context_.Error(2014);
     return false;
   }
+  if (TooLong(kIdHostName, hostName)) {
+    context_.Error(2039);
+    return false;
+  }
   if (organization.empty()) {
     context_.Error(2015);
+    return false;
+  }
+  if (TooLong(kIdOrganization, organization)) {
+    context_.Error(2040);
     return false;
   }
   if (country.size() != 2 || !std::isalpha(static_cast<unsigned char>(country[0])) ||
@@ -194,13 +209,21 @@ bool CertDetailsDialog::OnOK() {
     return false;
   }
   if (!ValidateOutputPath(certFile)) return false;
-  if (mode == kModeCertForKey) return true;
+  if (mode == kModeCertForKey) {
+    // The existing key's password is not tested further, but one longer than
+    // any key password is refused rather than cut.
+    if (TooLong(kIdPassword, password)) {
+      context_.Error(2013);
+      return false;
+    }
+    return true;
+  }
   if (!ValidateOutputPath(keyFile)) return false;
   if (password != confirmPassword) {
     context_.Error(2012);
     return false;
   }
-  if (password.size() < 8 || password.size() > 16) {
+  if (Utf8Length(password) < 8 || TooLong(kIdPassword, password)) {
     context_.Error(2013);
     return false;
   }

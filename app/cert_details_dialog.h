@@ -49,22 +49,28 @@ class CertDetailsDialog {
 
   const Controls& controls() const { return controls_; }
   bool IsEnabled(int controlId) const;
-  // Most characters the edit control |controlId| accepts (0: no limit).
+  // Most characters (UTF-8 code points, see utf8_text.h) the edit control
+  // |controlId| accepts (0: no limit).
   static size_t TextLimit(int controlId);
+  // True when |text| has more characters than TextLimit(|controlId|).
+  static bool TooLong(int controlId, const std::string& text);
 
   void UpdateData(bool readControls);
   // Proposes names by mode and shows the fields. Run by the front end when
   // it opens the dialog.
   void OnInitDialog();
 
-  // The user's edit of control |controlId|: the text is cut to the control's
-  // limit and the control's change event runs. Edits of a disabled control
-  // are ignored.
+  // The user's edit of control |controlId|: the text is taken whole (a front
+  // end's edit control holds the user to TextLimit characters; a longer text
+  // is refused by OnOK, never cut) and the control's change event runs.
+  // Edits of a disabled control are ignored.
   void SetControlText(int controlId, const std::string& text);
   // Button presses.
   void OnCertDirectory();  // 1023
   void OnKeyDirectory();   // 1024
-  // OK: validates; true when the dialog closes.
+  // OK: validates; true when the dialog closes. A host name or organization
+  // over its limit gives 2039 or 2040, a password over 16 characters 2013
+  // (in every mode).
   bool OnOK();
   void OnContextHelp(int controlId);
   void OnContextMenu();

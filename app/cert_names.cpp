@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/utf8_text.h"
+
 namespace kvapp {
 namespace {
 
@@ -82,11 +84,10 @@ int FormatCertName(UserInterface& ui, C_NAME_OBJ name, std::string& text) {
       break;
     }
     text += LabelFor(AttributeShortName(oid, oidLength), oid, oidLength);
-    // The value's bytes as text, up to the first zero byte.
+    // The value's bytes as UTF-8 text, made safe for a screen: a zero byte
+    // shows as \x00 with what follows it, so that nothing of the value hides.
     if (value != nullptr) {
-      const void* zero = std::memchr(value, 0, valueLength);
-      size_t n = zero != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(zero) - value) : valueLength;
-      text.append(reinterpret_cast<const char*>(value), n);
+      text += EscapeForDisplay(std::string_view(reinterpret_cast<const char*>(value), valueLength));
     }
     if (i + 1 < count) text += ", ";
   }

@@ -23,6 +23,8 @@ std::string DottedOid(const unsigned char* oid, uint32_t oidLength);
 // their stored order, separated by ", ", each as its label ("Country = ",
 // "Organization = ", "Common Name = ") and value, or for other types as
 // "<short name> = value" ("<dotted OID> = value" without a short name).
+// Values are shown whole, escaped as EscapeForDisplay does (control
+// characters, zero bytes and bytes that are not UTF-8 as \xHH).
 // Failures of the toolkit are written to |ui|'s standard output and leave the
 // text as far as it was built. Returns 0 or the toolkit's code.
 int FormatCertName(UserInterface& ui, C_NAME_OBJ name, std::string& text);

@@ -6,6 +6,22 @@
 
 namespace kvapp {
 
+std::string SerialNumberText(const unsigned char* bytes, size_t length) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  bool ownForm = length > 0;
+  for (size_t i = 0; i < length && ownForm; ++i) {
+    ownForm = (bytes[i] >= '0' && bytes[i] <= '9') || (bytes[i] >= 'A' && bytes[i] <= 'F');
+  }
+  if (ownForm) return std::string(reinterpret_cast<const char*>(bytes), length);
+  std::string text;
+  text.reserve(2 * length);
+  for (size_t i = 0; i < length; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0F];
+  }
+  return text;
+}
+
 std::string VersionText(uint32_t version) {
   switch (version) {
     case 0:

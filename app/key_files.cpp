@@ -6,24 +6,27 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/utf8_text.h"
 #include "services/kvservices.h"
 
 namespace kvapp {
 namespace {
 
-// Password buffers of the commands hold 24 bytes.
-constexpr size_t kPasswordBufferSize = 24;
+// Password buffers of the commands: room for the longest password the
+// dialogs take (16 characters of up to 4 UTF-8 bytes) and its terminator.
+constexpr size_t kPasswordBufferSize = 4 * 16 + 1;
 
 void Wipe(void* p, size_t n) {
   volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
   for (size_t i = 0; i < n; ++i) b[i] = 0;
 }
 
-// |password| in a zero-filled 24-byte buffer, cut to 23 characters so that
-// the terminator always fits.
+// |password| in a zero-filled buffer with its terminator. The dialogs refuse
+// longer passwords; should one come here, it is cut at a character boundary.
 void CopyPassword(const std::string& password, char (&buffer)[kPasswordBufferSize]) {
   std::memset(buffer, 0, sizeof buffer);
-  std::memcpy(buffer, password.data(), std::min(password.size(), sizeof buffer - 1));
+  const std::string_view kept = Utf8PrefixBytes(password, sizeof buffer - 1);
+  std::memcpy(buffer, kept.data(), kept.size());
 }
 
 }  // namespace

@@ -51,8 +51,8 @@ std::vector<std::pair<uint32_t, uint32_t>> ContextMenuHelpTable(const std::vecto
 }
 
 MainDialog::MainDialog(AppContext& context) : context_(context) {
-  currentDirectory = context_.files.WorkingDirectory();
-  rootCertPath = LoadString(2001);
+  currentDirectory_ = context_.files.WorkingDirectory();
+  rootCertPath_ = LoadString(2001);
   for (const char* item : kFilterItems) controls_.filterItems.emplace_back(item);
   for (int id : {kIdViewRoot, kIdNewServer, kIdCreateServerCert, kIdViewCert, kIdVerifyCert}) {
     controls_.enabled[id] = false;
@@ -60,7 +60,7 @@ MainDialog::MainDialog(AppContext& context) : context_(context) {
   for (int id : {kIdNewRoot, kIdSelectRoot, kIdBrowse, kIdCloseOrEnter, kIdHelpButton}) controls_.enabled[id] = true;
 }
 
-MainDialog::~MainDialog() { WipeString(rootKeyPassword); }
+MainDialog::~MainDialog() { WipeString(rootKeyPassword_); }
 
 bool MainDialog::IsEnabled(int controlId) const {
   auto it = controls_.enabled.find(controlId);
@@ -69,26 +69,26 @@ bool MainDialog::IsEnabled(int controlId) const {
 
 void MainDialog::UpdateData(bool readControls) {
   if (readControls) {
-    currentDirectory = controls_.directoryText;
+    currentDirectory_ = controls_.directoryText;
     int sel = controls_.filterSelection;
-    filesFilter = (sel >= 0 && static_cast<size_t>(sel) < controls_.filterItems.size())
+    filesFilter_ = (sel >= 0 && static_cast<size_t>(sel) < controls_.filterItems.size())
                       ? controls_.filterItems[static_cast<size_t>(sel)]
                       : std::string();
-    rootCertPath = controls_.rootCertText;
+    rootCertPath_ = controls_.rootCertText;
   } else {
-    controls_.directoryText = currentDirectory;
-    if (!filesFilter.empty()) {
+    controls_.directoryText = currentDirectory_;
+    if (!filesFilter_.empty()) {
       for (size_t i = 0; i < controls_.filterItems.size(); ++i) {
-        if (controls_.filterItems[i] == filesFilter) controls_.filterSelection = static_cast<int>(i);
+        if (controls_.filterItems[i] == filesFilter_) controls_.filterSelection = static_cast<int>(i);
       }
     }
-    controls_.rootCertText = rootCertPath;
+    controls_.rootCertText = rootCertPath_;
   }
 }
 
 void MainDialog::OnInitDialog() {
   UpdateData(false);
-  controls_.directoryItems.insert(controls_.directoryItems.begin(), currentDirectory);
+  controls_.directoryItems.insert(controls_.directoryItems.begin(), currentDirectory_);
   controls_.filterSelection = 0;
   FillFileList();
   UpdateCommandButtons();
@@ -101,43 +101,40 @@ void MainDialog::RunPostedMessages() {
   RestoreRootSetting();
 }
 
-void MainDialog::OnCommand(int controlId) {
-  if (ended_) return;
+CommandOutcome MainDialog::OnCommand(int controlId) {
+  if (ended_) return CommandOutcome::kNotRun;
   // A disabled button cannot be pressed.
-  if (controls_.enabled.count(controlId) != 0 && !IsEnabled(controlId)) return;
+  if (controls_.enabled.count(controlId) != 0 && !IsEnabled(controlId)) return CommandOutcome::kNotRun;
   switch (controlId) {
-    case kIdNewRoot:
-      if (commands_ != nullptr) commands_->NewRootCertificateAndKeys();
-      break;
-    case kIdSelectRoot:
-      if (commands_ != nullptr) commands_->SelectRootCertificate();
-      break;
-    case kIdViewRoot:
-      if (commands_ != nullptr) commands_->ViewRootCertificate();
-      break;
-    case kIdNewServer:
-      if (commands_ != nullptr) commands_->NewServerCertificateAndKeys();
-      break;
-    case kIdCreateServerCert:
-      if (commands_ != nullptr) commands_->CreateServerCertificate();
-      break;
-    case kIdViewCert:
-      if (commands_ != nullptr) commands_->ViewCertificate();
-      break;
-    case kIdVerifyCert:
-      if (commands_ != nullptr) commands_->VerifyCertificate();
-      break;
     case kIdBrowse:
-      Browse();
-      break;
+      return Browse();
     case kIdCloseOrEnter:
       CloseOrEnterDirectory();
-      break;
+      return CommandOutcome::kSucceeded;
     case kIdHelpButton:
       context_.ui.ShowHelp(HelpCommand::kContext, kMainDialogHelpContext, {});
-      break;
+      return CommandOutcome::kSucceeded;
     default:
       break;
+  }
+  if (commands_ == nullptr) return CommandOutcome::kNotRun;
+  switch (controlId) {
+    case kIdNewRoot:
+      return commands_->NewRootCertificateAndKeys();
+    case kIdSelectRoot:
+      return commands_->SelectRootCertificate();
+    case kIdViewRoot:
+      return commands_->ViewRootCertificate();
+    case kIdNewServer:
+      return commands_->NewServerCertificateAndKeys();
+    case kIdCreateServerCert:
+      return commands_->CreateServerCertificate();
+    case kIdViewCert:
+      return commands_->ViewCertificate();
+    case kIdVerifyCert:
+      return commands_->VerifyCertificate();
+    default:
+      return CommandOutcome::kNotRun;
   }
 }
 
@@ -177,21 +174,21 @@ void MainDialog::OnSysCommand(uint32_t commandId) {
 }
 
 void MainDialog::UpdateCommandButtons() {
-  controls_.enabled[kIdViewRoot] = rootSelected != 0;
-  controls_.enabled[kIdNewServer] = rootSelected != 0;
-  controls_.enabled[kIdCreateServerCert] = rootSelected != 0 && fileSelected != 0 && selectedIsCertificate == 0;
-  controls_.enabled[kIdViewCert] = fileSelected != 0 && selectedIsCertificate != 0;
-  controls_.enabled[kIdVerifyCert] = rootSelected != 0 && fileSelected != 0 && selectedIsCertificate != 0;
+  controls_.enabled[kIdViewRoot] = rootSelected_ != 0;
+  controls_.enabled[kIdNewServer] = rootSelected_ != 0;
+  controls_.enabled[kIdCreateServerCert] = rootSelected_ != 0 && fileSelected_ != 0 && selectedIsCertificate_ == 0;
+  controls_.enabled[kIdViewCert] = fileSelected_ != 0 && selectedIsCertificate_ != 0;
+  controls_.enabled[kIdVerifyCert] = rootSelected_ != 0 && fileSelected_ != 0 && selectedIsCertificate_ != 0;
 }
 
 void MainDialog::FillFileList() {
   UpdateData(true);
-  if (currentDirectory.empty() || filesFilter.empty()) return;
+  if (currentDirectory_.empty() || filesFilter_.empty()) return;
   std::string patterns;
-  size_t open = filesFilter.find('(');
-  size_t close = filesFilter.find(')');
+  size_t open = filesFilter_.find('(');
+  size_t close = filesFilter_.find(')');
   if (open != std::string::npos && close != std::string::npos && close > open) {
-    patterns = filesFilter.substr(open + 1, close - open - 1);
+    patterns = filesFilter_.substr(open + 1, close - open - 1);
   }
   controls_.fileItems.clear();
   controls_.fileSelection = -1;
@@ -205,7 +202,7 @@ void MainDialog::FillFileList() {
     patterns.erase(0, semi == std::string::npos ? patterns.size() : semi + 1);
     if (pattern.empty()) continue;
     // The separator is added even when the directory already ends in one.
-    for (std::string& name : context_.files.ListFiles(currentDirectory + "/" + pattern)) {
+    for (std::string& name : context_.files.ListFiles(currentDirectory_ + "/" + pattern)) {
       controls_.fileItems.push_back(std::move(name));
     }
   }
@@ -215,33 +212,33 @@ void MainDialog::FillFileList() {
 std::string MainDialog::GetSelectedFilePath() const {
   int sel = controls_.fileSelection;
   if (sel < 0 || static_cast<size_t>(sel) >= controls_.fileItems.size()) return {};
-  return WithTrailingSlash(currentDirectory) + controls_.fileItems[static_cast<size_t>(sel)];
+  return WithTrailingSlash(currentDirectory_) + controls_.fileItems[static_cast<size_t>(sel)];
 }
 
 void MainDialog::OnFileSelectionChanged() {
   if (controls_.fileSelection < 0) {
-    fileSelected = 0;
+    fileSelected_ = 0;
   } else {
     std::string path = GetSelectedFilePath();
     if (EndsWithNoCase(path, LoadString(1009))) {
-      fileSelected = 1;
-      selectedIsCertificate = 1;
+      fileSelected_ = 1;
+      selectedIsCertificate_ = 1;
     } else if (EndsWithNoCase(path, LoadString(1010))) {
-      fileSelected = 1;
-      selectedIsCertificate = 0;
+      fileSelected_ = 1;
+      selectedIsCertificate_ = 0;
     } else {
-      fileSelected = 0;
+      fileSelected_ = 0;
     }
   }
   UpdateCommandButtons();
 }
 
 void MainDialog::SetCurrentRoot(const std::string& certPath, const std::string& keyPath, const std::string& password) {
-  WipeString(rootKeyPassword);
-  rootKeyPassword = password;
-  rootCertPath = certPath;
-  rootKeyPath = keyPath;
-  rootSelected = 1;
+  WipeString(rootKeyPassword_);
+  rootKeyPassword_ = password;
+  rootCertPath_ = certPath;
+  rootKeyPath_ = keyPath;
+  rootSelected_ = 1;
   UpdateData(false);
   UpdateCommandButtons();
 }
@@ -264,21 +261,34 @@ bool MainDialog::ChooseDirectory(std::string& path) {
   return context_.ui.ChooseDirectory(LoadString(1002), "junk.crt", path);
 }
 
-void MainDialog::Browse() {
+void MainDialog::SetRememberedNames(const std::string& organization, const std::string& country) {
+  if (!organization.empty()) rememberedOrganization_ = organization;
+  if (!country.empty()) rememberedCountry_ = country;
+}
+
+void MainDialog::EnterDirectory(const std::string& directory) {
+  controls_.directoryText = directory;
+  controls_.focusInDirectoryCombo = true;
+  OnCommand(kIdCloseOrEnter);
+  controls_.focusInDirectoryCombo = false;
+}
+
+CommandOutcome MainDialog::Browse() {
   std::string path;
-  if (!ChooseDirectory(path)) return;
+  if (!ChooseDirectory(path)) return CommandOutcome::kCancelled;
   size_t slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? path : path.substr(0, slash + 1);
   controls_.directoryItems.insert(controls_.directoryItems.begin(), dir);
   controls_.directoryText = dir;
   FillFileList();
   OnFileSelectionChanged();
+  return CommandOutcome::kSucceeded;
 }
 
 void MainDialog::CloseOrEnterDirectory() {
   if (controls_.focusInDirectoryCombo) {
     UpdateData(true);
-    controls_.directoryItems.insert(controls_.directoryItems.begin(), currentDirectory);
+    controls_.directoryItems.insert(controls_.directoryItems.begin(), currentDirectory_);
     FillFileList();
     OnFileSelectionChanged();
     return;

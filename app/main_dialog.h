@@ -44,17 +44,28 @@ std::string AboutProductLine();
 // pairs, at most 31 of them, then (0, 0).
 std::vector<std::pair<uint32_t, uint32_t>> ContextMenuHelpTable(const std::vector<int>& controlIds);
 
-// The root and server certificate commands the buttons run.
+// How a command ended, for a front end that reports it (the command line's
+// exit status); the user has already been told by the command's own boxes.
+enum class CommandOutcome {
+  kSucceeded,  // done (a success message, the contents or "Certificate is valid." shown)
+  kFailed,     // refused or failed, after saying why
+  kCancelled,  // the user cancelled a dialog or a chooser: nothing was done
+  kInvalid,    // Verify Certificate: the certificate does not check against the root
+  kNotRun,     // a disabled button, an ended dialog, or no command routines
+};
+
+// The root and server certificate commands the buttons run; each returns
+// how it ended.
 class MainCommands {
  public:
   virtual ~MainCommands() = default;
-  virtual void NewRootCertificateAndKeys() = 0;
-  virtual void SelectRootCertificate() = 0;
-  virtual void ViewRootCertificate() = 0;
-  virtual void NewServerCertificateAndKeys() = 0;
-  virtual void CreateServerCertificate() = 0;
-  virtual void ViewCertificate() = 0;
-  virtual void VerifyCertificate() = 0;
+  virtual CommandOutcome NewRootCertificateAndKeys() = 0;
+  virtual CommandOutcome SelectRootCertificate() = 0;
+  virtual CommandOutcome ViewRootCertificate() = 0;
+  virtual CommandOutcome NewServerCertificateAndKeys() = 0;
+  virtual CommandOutcome CreateServerCertificate() = 0;
+  virtual CommandOutcome ViewCertificate() = 0;
+  virtual CommandOutcome VerifyCertificate() = 0;
   // Tests |certPath| and its key file, asks for the root key password and
   // makes the root current. 1 when it became current, else 0.
   virtual int SelectRoot(const std::string& certPath) = 0;
@@ -98,8 +109,9 @@ class MainDialog {
   // once the dialog is visible. Does nothing when nothing is pending.
   void RunPostedMessages();
 
-  // Events from the front end.
-  void OnCommand(int controlId);
+  // Events from the front end. OnCommand returns how the button's command
+  // ended (kSucceeded for the buttons that only change the view).
+  CommandOutcome OnCommand(int controlId);
   void OnDirectoryChosen(int index);  // selection change in combo 1009
   void OnFilterChosen(int index);     // selection change in combo 1011
   void OnFileChosen(int index);       // selection change in list 1013 (-1: none)
@@ -120,22 +132,39 @@ class MainDialog {
   // The directory picker: on confirmation |path| is a directory, "/" and
   // "junk.crt". False when cancelled.
   bool ChooseDirectory(std::string& path);
+  // The organization and country a new server certificate is proposed with;
+  // an empty value leaves that one as it was.
+  void SetRememberedNames(const std::string& organization, const std::string& country);
+  // Typing |directory| into the directory combo and pressing Enter: it
+  // becomes the current directory and the file list shows it.
+  void EnterDirectory(const std::string& directory);
 
-  // Fields.
-  std::string currentDirectory;
-  std::string filesFilter;
-  std::string rootCertPath;
-  std::string rootKeyPassword;
-  std::string rootKeyPath;
-  int rootSelected = 0;
-  int fileSelected = 0;
-  int selectedIsCertificate = 0;
-  std::string rememberedOrganization;
-  std::string rememberedCountry;
+  // Fields, read only: the operations above change them.
+  const std::string& currentDirectory() const { return currentDirectory_; }
+  const std::string& filesFilter() const { return filesFilter_; }
+  const std::string& rootCertPath() const { return rootCertPath_; }
+  const std::string& rootKeyPassword() const { return rootKeyPassword_; }
+  const std::string& rootKeyPath() const { return rootKeyPath_; }
+  int rootSelected() const { return rootSelected_; }
+  int fileSelected() const { return fileSelected_; }
+  int selectedIsCertificate() const { return selectedIsCertificate_; }
+  const std::string& rememberedOrganization() const { return rememberedOrganization_; }
+  const std::string& rememberedCountry() const { return rememberedCountry_; }
 
  private:
-  void Browse();
+  CommandOutcome Browse();
   void CloseOrEnterDirectory();
+
+  std::string currentDirectory_;
+  std::string filesFilter_;
+  std::string rootCertPath_;
+  std::string rootKeyPassword_;
+  std::string rootKeyPath_;
+  int rootSelected_ = 0;
+  int fileSelected_ = 0;
+  int selectedIsCertificate_ = 0;
+  std::string rememberedOrganization_;
+  std::string rememberedCountry_;
 
   AppContext& context_;
   MainCommands* commands_ = nullptr;

@@ -68,6 +68,8 @@ constexpr StringEntry kStrings[] = {
     {2036, "Server certificate successfully created."},
     {2037, "You must be an administrator to run the %s."},
     {2038, "Invalid root certificate file: %s!\nRoot certificate must be self-signed."},
+    {2039, "Host Name must be at most 64 characters."},
+    {2040, "Organization must be at most 64 characters."},
     {57344, "Orvane Inc. Certificate Tool"},
 };
 

@@ -9,6 +9,7 @@
 #include "app/key_files.h"
 #include "app/main_dialog.h"
 #include "app/strings.h"
+#include "app/utf8_text.h"
 #include "cli/export_files.h"
 #include "cli/terminal_input.h"
 #include "cli/terminal_ui.h"
@@ -52,18 +53,19 @@ std::string RootKeyFileFor(const std::string& certPath) {
 class DetailsOnlyCommands : public kvapp::MainCommands {
  public:
   explicit DetailsOnlyCommands(kvapp::MainDialog& main) : main_(main) {}
-  void NewRootCertificateAndKeys() override {
-    kvapp::CertDetailsDialog details(main_, kvapp::kModeNewRoot, kvapp::WithTrailingSlash(main_.currentDirectory),
+  kvapp::CommandOutcome NewRootCertificateAndKeys() override {
+    kvapp::CertDetailsDialog details(main_, kvapp::kModeNewRoot, kvapp::WithTrailingSlash(main_.currentDirectory()),
                                      LoadString(1005));
-    if (!main_.context().ui.RunCertDetailsDialog(details)) return;
+    if (!main_.context().ui.RunCertDetailsDialog(details)) return kvapp::CommandOutcome::kCancelled;
     main_.context().Error(NotAvailable("new-root"));
+    return kvapp::CommandOutcome::kFailed;
   }
-  void SelectRootCertificate() override {}
-  void ViewRootCertificate() override {}
-  void NewServerCertificateAndKeys() override {}
-  void CreateServerCertificate() override {}
-  void ViewCertificate() override {}
-  void VerifyCertificate() override {}
+  kvapp::CommandOutcome SelectRootCertificate() override { return kvapp::CommandOutcome::kNotRun; }
+  kvapp::CommandOutcome ViewRootCertificate() override { return kvapp::CommandOutcome::kNotRun; }
+  kvapp::CommandOutcome NewServerCertificateAndKeys() override { return kvapp::CommandOutcome::kNotRun; }
+  kvapp::CommandOutcome CreateServerCertificate() override { return kvapp::CommandOutcome::kNotRun; }
+  kvapp::CommandOutcome ViewCertificate() override { return kvapp::CommandOutcome::kNotRun; }
+  kvapp::CommandOutcome VerifyCertificate() override { return kvapp::CommandOutcome::kNotRun; }
   int SelectRoot(const std::string&) override { return 0; }
 
  private:
@@ -115,7 +117,7 @@ class Session {
     ui_.rootMode = withPassword ? TerminalUi::RootPasswordMode::kAsk : TerminalUi::RootPasswordMode::kCheckOnly;
     ui_.rootPromptReached = false;
     main.RunPostedMessages();
-    if (!withPassword && ui_.rootPromptReached && main.rootSelected == 0) {
+    if (!withPassword && ui_.rootPromptReached && main.rootSelected() == 0) {
       std::string path;
       if (context_.settings.ReadValue(LoadString(1014), LoadString(1015), path)) {
         main.SetCurrentRoot(path, RootKeyFileFor(path), "");
@@ -124,21 +126,13 @@ class Session {
     ui_.rootMode = TerminalUi::RootPasswordMode::kAsk;
   }
 
-  // Typing a directory into the directory combo and pressing Enter.
-  void EnterDirectory(kvapp::MainDialog& main, const std::string& dir) {
-    main.controls().directoryText = dir;
-    main.controls().focusInDirectoryCombo = true;
-    main.OnCommand(kvapp::kIdCloseOrEnter);
-    main.controls().focusInDirectoryCombo = false;
-  }
-
   // Selects |path| in the file list (its directory, all files). False, after
   // saying so, when the list has no such file.
   bool SelectFile(kvapp::MainDialog& main, const std::string& path) {
     const std::string parent = kvapp::DirectoryPart(path);
     const std::string dir = parent.empty() ? std::string(1, '/') : parent;
     const std::string name = kvapp::NamePart(path);
-    EnterDirectory(main, dir);
+    main.EnterDirectory(dir);
     main.OnFilterChosen(3);
     const auto& items = main.controls().fileItems;
     for (size_t i = 0; i < items.size() && !name.empty(); ++i) {
@@ -152,7 +146,7 @@ class Session {
   }
 
   bool NeedRoot(kvapp::MainDialog& main) {
-    if (main.rootSelected != 0) return true;
+    if (main.rootSelected() != 0) return true;
     context_.Error(2001);
     return false;
   }
@@ -166,49 +160,40 @@ class Session {
     if (inv_.Has("key")) d.keyFile = Absolute(inv_.Get("key"));
   }
 
-  // Runs button |id| and succeeds when it ends with the plain message
-  // |successId| and no error.
-  void Press(kvapp::MainDialog& main, int id, int successId) {
-    const int errors = ui_.errorCount;
-    const size_t messages = ui_.plainMessages.size();
-    main.OnCommand(id);
-    bool succeeded = false;
-    for (size_t i = messages; i < ui_.plainMessages.size(); ++i) {
-      if (ui_.plainMessages[i] == LoadString(successId)) succeeded = true;
-    }
-    status = succeeded && ui_.errorCount == errors ? kExitSuccess : kExitFailure;
+  // Runs button |id|; the command's outcome gives the exit status (an
+  // invalid certificate, a cancelled dialog and a failure all give 1).
+  void Press(kvapp::MainDialog& main, int id) {
+    status = main.OnCommand(id) == kvapp::CommandOutcome::kSucceeded ? kExitSuccess : kExitFailure;
   }
 
   void NewRoot(kvapp::MainDialog& main) {
     RestoreRoot(main, false);
-    if (inv_.Has("dir")) EnterDirectory(main, Absolute(inv_.Get("dir")));
+    if (inv_.Has("dir")) main.EnterDirectory(Absolute(inv_.Get("dir")));
     FillDetails();
-    Press(main, kvapp::kIdNewRoot, 2031);
+    Press(main, kvapp::kIdNewRoot);
   }
 
   void SelectRoot(kvapp::MainDialog& main) {
     RestoreRoot(main, false);
     const std::string path = Absolute(inv_.arguments[0]);
     if (commands == nullptr || commands->SelectRoot(path) != 1) return;
-    ui_.Print("Root certificate: " + main.rootCertPath);
-    ui_.Print("Root key file: " + main.rootKeyPath);
+    ui_.Print("Root certificate: " + main.rootCertPath());
+    ui_.Print("Root key file: " + main.rootKeyPath());
     status = kExitSuccess;
   }
 
   void ViewRoot(kvapp::MainDialog& main) {
     RestoreRoot(main, false);
     if (!NeedRoot(main)) return;
-    ui_.contentsShown = false;
-    main.OnCommand(kvapp::kIdViewRoot);
-    if (ui_.contentsShown) status = kExitSuccess;
+    Press(main, kvapp::kIdViewRoot);
   }
 
   void NewServer(kvapp::MainDialog& main) {
     RestoreRoot(main, true);
     if (!NeedRoot(main)) return;
-    if (inv_.Has("dir")) EnterDirectory(main, Absolute(inv_.Get("dir")));
+    if (inv_.Has("dir")) main.EnterDirectory(Absolute(inv_.Get("dir")));
     FillDetails();
-    Press(main, kvapp::kIdNewServer, 2034);
+    Press(main, kvapp::kIdNewServer);
   }
 
   void CreateServerCert(kvapp::MainDialog& main) {
@@ -221,7 +206,7 @@ class Session {
     RestoreRoot(main, true);
     if (!NeedRoot(main)) return;
     FillDetails();
-    Press(main, kvapp::kIdCreateServerCert, 2036);
+    Press(main, kvapp::kIdCreateServerCert);
   }
 
   // Selects a certificate file for View or Verify; false after a message.
@@ -238,22 +223,20 @@ class Session {
   void View(kvapp::MainDialog& main) {
     if (!SelectCertificate(main)) return;
     RestoreRoot(main, false);
-    ui_.contentsShown = false;
-    main.OnCommand(kvapp::kIdViewCert);
-    if (ui_.contentsShown) status = kExitSuccess;
+    Press(main, kvapp::kIdViewCert);
   }
 
   void Verify(kvapp::MainDialog& main) {
     if (!SelectCertificate(main)) return;
     RestoreRoot(main, false);
     if (!NeedRoot(main)) return;
-    Press(main, kvapp::kIdVerifyCert, 2029);
+    Press(main, kvapp::kIdVerifyCert);
   }
 
   void List(kvapp::MainDialog& main) {
     RestoreRoot(main, false);
     const std::string dir = inv_.arguments.empty() ? context_.files.WorkingDirectory() : Absolute(inv_.arguments[0]);
-    EnterDirectory(main, dir);
+    main.EnterDirectory(dir);
     main.OnFilterChosen(FilterIndex(inv_.Get("filter")));
     for (const std::string& name : main.controls().fileItems) ui_.Print(name);
     status = kExitSuccess;
@@ -261,9 +244,9 @@ class Session {
 
   void Status(kvapp::MainDialog& main) {
     RestoreRoot(main, false);
-    if (main.rootSelected != 0) {
-      ui_.Print("Root certificate: " + main.rootCertPath);
-      ui_.Print("Root key file: " + main.rootKeyPath);
+    if (main.rootSelected() != 0) {
+      ui_.Print("Root certificate: " + main.rootCertPath());
+      ui_.Print("Root key file: " + main.rootKeyPath());
       status = kExitSuccess;
       return;
     }
@@ -354,6 +337,11 @@ void Session::ExportKey(kvapp::MainDialog& main) {
   } else if (!ui_.AskTerminalPassword("Key Password: ", "--password-file", password.text)) {
     return;
   }
+  // No key password is longer than the details dialog takes: refused, not cut.
+  if (kvapp::CertDetailsDialog::TooLong(kvapp::kIdPassword, password.text)) {
+    context_.Error(2013);
+    return;
+  }
   SecretBytes key;
   int keyLength = kvapp::kKeyBufferSize;
   int rc = errKVKeyFileGetPrivateKeyEx(keyFile.c_str(), key.data, &keyLength, password.text.c_str());
@@ -381,8 +369,12 @@ void Session::ExportKey(kvapp::MainDialog& main) {
     context_.Error(2012);
     return;
   }
-  if (exportPassword.text.size() < 8) {
+  if (kvapp::Utf8Length(exportPassword.text) < 8) {
     context_.Error("Export password must be at least 8 characters.");
+    return;
+  }
+  if (kvapp::Utf8Length(exportPassword.text) > kMaxInputLine) {
+    context_.Error(FormatText("Export password must be at most %s characters.", std::to_string(kMaxInputLine)));
     return;
   }
   unsigned char salt[8];

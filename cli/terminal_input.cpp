@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "app/strings.h"
+#include "app/utf8_text.h"
 
 namespace kvcli {
 namespace {
@@ -24,6 +25,9 @@ void RestoreAndReraise(int sig) {
   ::raise(sig);
 }
 
+// Bytes kept of a line: kMaxInputLine + 1 characters of up to 4 bytes.
+constexpr size_t kMaxLineBytes = 4 * (kMaxInputLine + 1);
+
 // Reads up to a line break or the end of input from |fd|. False when nothing
 // was read before the end of input or an error.
 bool ReadLineFrom(int fd, std::string& line) {
@@ -34,10 +38,10 @@ bool ReadLineFrom(int fd, std::string& line) {
     char ch;
     ssize_t n = ::read(fd, &ch, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return any;
+    if (n <= 0) break;
     any = true;
     if (ch == '\n') break;
-    if (line.size() < kMaxInputLine) {
+    if (line.size() < kMaxLineBytes) {
       // Grow by hand so that no copy of a secret is left behind in a freed block.
       if (line.size() == line.capacity()) {
         std::string bigger;
@@ -50,7 +54,12 @@ bool ReadLineFrom(int fd, std::string& line) {
     }
     ch = 0;
   }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (!any) return false;
+  if (line.size() < kMaxLineBytes && !line.empty() && line.back() == '\r') line.pop_back();
+  // A longer line is kept as its first kMaxInputLine + 1 characters: too long
+  // for every caller's limit, so it is refused there rather than taken cut.
+  // Shrinking keeps the buffer, which WipeString clears whole.
+  line.resize(kvapp::Utf8Prefix(line, kMaxInputLine + 1).size());
   return true;
 }
 

@@ -7,8 +7,10 @@
 
 namespace kvcli {
 
-// Longest line read as an answer or a password; the rest of a longer line is
-// read and dropped.
+// Most characters (UTF-8 code points) of a line read as an answer or a
+// password. A longer line is read to its end and given back as its first
+// kMaxInputLine + 1 characters, so that a caller refuses it as too long
+// instead of taking a cut value.
 constexpr size_t kMaxInputLine = 1024;
 
 // True when standard input is a terminal.
@@ -24,8 +26,8 @@ bool ReadHiddenLine(std::FILE* promptOut, const std::string& prompt, std::string
 bool ReadLine(std::FILE* promptOut, const std::string& prompt, std::string& line);
 
 // The first line of the file |path| (without its line break) into |line|.
-// False when the file cannot be read; files are read up to kMaxInputLine
-// characters of their first line.
+// False when the file cannot be read; a first line longer than
+// kMaxInputLine characters is given back as described there.
 bool ReadFirstLineOfFile(const std::string& path, std::string& line);
 
 }  // namespace kvcli

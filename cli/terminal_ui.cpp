@@ -6,6 +6,7 @@
 #include "app/cert_details_dialog.h"
 #include "app/main_dialog.h"
 #include "app/strings.h"
+#include "app/utf8_text.h"
 #include "cli/terminal_input.h"
 
 namespace kvcli {
@@ -19,8 +20,26 @@ PasswordSources::~PasswordSources() {
 TerminalUi::TerminalUi(std::FILE* out, std::FILE* err, PasswordSources& passwords)
     : out_(out), err_(err), passwords_(passwords) {}
 
+namespace {
+
+// |text| with each of its lines escaped for the terminal: a file name or a
+// certificate's name may carry escape sequences.
+std::string TerminalText(const std::string& text) {
+  std::string out;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = text.find('\n', start);
+    out += kvapp::EscapeForDisplay(std::string_view(text).substr(start, end == std::string::npos ? end : end - start));
+    if (end == std::string::npos) return out;
+    out += '\n';
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
 void TerminalUi::Print(const std::string& text) {
-  std::fputs(text.c_str(), out_);
+  std::fputs(TerminalText(text).c_str(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);
 }
@@ -35,17 +54,13 @@ bool TerminalUi::AskTerminalPassword(const std::string& prompt, const char* opti
 }
 
 void TerminalUi::ShowError(const std::string& text) {
-  ++errorCount;
   std::fflush(out_);
-  std::fputs(text.c_str(), err_);
+  std::fputs(TerminalText(text).c_str(), err_);
   std::fputc('\n', err_);
   std::fflush(err_);
 }
 
-void TerminalUi::ShowMessage(const std::string& text) {
-  plainMessages.push_back(text);
-  Print(text);
-}
+void TerminalUi::ShowMessage(const std::string& text) { Print(text); }
 
 bool TerminalUi::AskYesNo(const std::string& text) {
   const std::string prompt = text + " [y/n] ";
@@ -58,7 +73,7 @@ bool TerminalUi::AskYesNo(const std::string& text) {
   }
   for (;;) {
     std::string line;
-    if (!ReadLine(out_, prompt, line)) {
+    if (!ReadLine(out_, TerminalText(prompt), line)) {
       Print("");
       return false;
     }
@@ -80,13 +95,12 @@ bool TerminalUi::AskRootPassword(std::string& password) {
     // the prompt is cancelled.
     if (passwords_.rootPasswordGiven) return false;
     passwords_.rootPasswordGiven = true;
-    password = passwords_.rootPassword->substr(0, kvapp::kRootPasswordMaxChars);
+    // Whole: root selection refuses one longer than the prompt takes.
+    password = *passwords_.rootPassword;
     return true;
   }
   if (passwords_.terminal) std::fputs("Enter password to unlock root key.\n", err_);
-  if (!AskTerminalPassword("Password: ", "--root-password-file", password)) return false;
-  if (password.size() > kvapp::kRootPasswordMaxChars) password.resize(kvapp::kRootPasswordMaxChars);
-  return true;
+  return AskTerminalPassword("Password: ", "--root-password-file", password);
 }
 
 bool TerminalUi::ChooseFileToOpen(const std::string&, const std::string&, std::string&) { return false; }
@@ -145,7 +159,6 @@ bool TerminalUi::RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) {
 }
 
 void TerminalUi::ShowCertContents(const kvapp::CertContentsFields& fields) {
-  contentsShown = true;
   // In the order the contents dialog shows them.
   Print("Subject: " + fields.subject);
   Print("Issuer: " + fields.issuer);

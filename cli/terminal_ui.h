@@ -54,13 +54,12 @@ class TerminalUi : public kvapp::UserInterface {
   // What runs inside the main dialog once it is open.
   std::function<void(kvapp::MainDialog&)> session;
 
-  // What happened.
-  int errorCount = 0;
-  std::vector<std::string> plainMessages;
+  // The root password prompt was reached (root selection's checks passed).
   bool rootPromptReached = false;
-  bool contentsShown = false;
 
-  // A line of the front end's own on standard output.
+  // A line on standard output. Every text goes to the terminal escaped
+  // (control characters and bytes that are not UTF-8 as \xHH, see
+  // utf8_text.h); only its line breaks stay line breaks.
   void Print(const std::string& text);
   // Asks for a password on the terminal (hidden); false when there is no
   // terminal (after saying which option to use) or the input ended.

@@ -97,7 +97,6 @@ bool QtUserInterface::AskRootPassword(std::string& password) {
   runner_.Exec(dialog);
   if (dialog.result() != QDialog::Accepted) return false;
   password = dialog.passwordField()->text().toStdString();
-  if (password.size() > kvapp::kRootPasswordMaxChars) password.resize(kvapp::kRootPasswordMaxChars);
   return true;
 }
 

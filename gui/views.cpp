@@ -20,12 +20,14 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QValidator>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 #include <QWindow>
 
 #include "app/cert_contents.h"
 #include "app/strings.h"
+#include "app/utf8_text.h"
 #include "gui/app_icon.h"
 #include "gui/qt_ui.h"
 
@@ -102,6 +104,24 @@ QWidget* FindControl(const QWidget* root, int id) {
   if (root == nullptr) return nullptr;
   return root->findChild<QWidget*>(QString::number(id));
 }
+
+namespace {
+
+// QLineEdit's own maximum counts UTF-16 units; the dialogs count characters.
+class CharacterLimit : public QValidator {
+ public:
+  CharacterLimit(size_t maxChars, QObject* parent) : QValidator(parent), maxChars_(maxChars) {}
+  State validate(QString& input, int&) const override {
+    return kvapp::Utf8Length(input.toStdString()) <= maxChars_ ? Acceptable : Invalid;
+  }
+
+ private:
+  size_t maxChars_;
+};
+
+}  // namespace
+
+void LimitCharacters(QLineEdit* edit, size_t maxChars) { edit->setValidator(new CharacterLimit(maxChars, edit)); }
 
 // ---- ControlDialog ----
 
@@ -402,7 +422,7 @@ CertDetailsView::CertDetailsView(kvapp::CertDetailsDialog& logic, QtUserInterfac
     auto* edit = new QLineEdit;
     SetControlId(edit, entry.id);
     size_t limit = kvapp::CertDetailsDialog::TextLimit(entry.id);
-    if (limit != 0) edit->setMaxLength(static_cast<int>(limit));
+    if (limit != 0) LimitCharacters(edit, limit);
     if (entry.id == kvapp::kIdPassword || entry.id == kvapp::kIdConfirmPassword) {
       edit->setEchoMode(QLineEdit::Password);
     }
@@ -535,7 +555,7 @@ RootPasswordView::RootPasswordView(QtUserInterface& ui, QWidget* parent)
   setWindowTitle(QStringLiteral("Root Key Password"));
   password_ = new QLineEdit;
   password_->setEchoMode(QLineEdit::Password);
-  password_->setMaxLength(static_cast<int>(kvapp::kRootPasswordMaxChars));
+  LimitCharacters(password_, kvapp::kRootPasswordMaxChars);
   password_->setMinimumWidth(200);
   SetControlId(password_, kIdPasswordEdit);
   auto* prompt = new QLabel(QStringLiteral("Enter password to unlock root key."));

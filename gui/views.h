@@ -44,6 +44,10 @@ void SetControlId(QWidget* widget, int id);
 int ControlIdOf(const QWidget* widget);
 // The control with |id| under |root|, or null.
 QWidget* FindControl(const QWidget* root, int id);
+// Holds |edit| to |maxChars| characters counted as the logic counts them
+// (UTF-8 code points, so a character outside the BMP counts once): an edit
+// or paste that would go over is refused whole.
+void LimitCharacters(QLineEdit* edit, size_t maxChars);
 
 // A dialog whose controls answer F1, What's This and the context menu with
 // help topics.

@@ -127,12 +127,12 @@ TEST_F(CommandsTest, NewRootWithDefaultsBecomesCurrentAndIsAskedForAtTheNextStar
   EXPECT_EQ(ui_.busyDepth, 0);
   EXPECT_TRUE(Exists(Path("kvroot.crt")));
   EXPECT_TRUE(Exists(Path("kvroot.key")));
-  EXPECT_EQ(main_->rootSelected, 1);
+  EXPECT_EQ(main_->rootSelected(), 1);
   EXPECT_EQ(main_->controls().rootCertText, Path("kvroot.crt"));
-  EXPECT_EQ(main_->rootKeyPath, Path("kvroot.key"));
+  EXPECT_EQ(main_->rootKeyPath(), Path("kvroot.key"));
   EXPECT_TRUE(main_->IsEnabled(kvapp::kIdNewServer));
   EXPECT_EQ(Remembered(), Path("kvroot.crt"));
-  EXPECT_EQ(main_->rememberedOrganization, "Acme");
+  EXPECT_EQ(main_->rememberedOrganization(), "Acme");
   EXPECT_EQ(main_->controls().fileItems, (std::vector<std::string>{"kvroot.crt"}));
 
   const std::string pem = Pem("kvroot.crt");
@@ -144,16 +144,16 @@ TEST_F(CommandsTest, NewRootWithDefaultsBecomesCurrentAndIsAskedForAtTheNextStar
   ui_.passwords = {std::string("wrongpass"), std::string("rootpass1")};
   Start();
   EXPECT_EQ(ui_.events, (std::vector<Event>{{"password", ""}, {"error", "Password incorrect."}, {"password", ""}}));
-  EXPECT_EQ(main_->rootSelected, 1);
-  EXPECT_EQ(main_->rootKeyPassword, "rootpass1");
-  EXPECT_EQ(main_->rememberedOrganization, "Acme");
-  EXPECT_EQ(main_->rememberedCountry, "US");
+  EXPECT_EQ(main_->rootSelected(), 1);
+  EXPECT_EQ(main_->rootKeyPassword(), "rootpass1");
+  EXPECT_EQ(main_->rememberedOrganization(), "Acme");
+  EXPECT_EQ(main_->rememberedCountry(), "US");
 
   // Cancel at the start leaves no root current.
   ui_.events.clear();
   ui_.passwords = {std::nullopt};
   Start();
-  EXPECT_EQ(main_->rootSelected, 0);
+  EXPECT_EQ(main_->rootSelected(), 0);
   EXPECT_EQ(main_->controls().rootCertText, "No root certificate selected.");
 }
 
@@ -188,11 +188,11 @@ TEST_F(CommandsTest, SelectRootChecksFilesSignatureAndPassword) {
   ui_.openFiles = {Path("ca.d/my.root.crt")};
   ui_.passwords = {std::nullopt};
   main_->OnCommand(kvapp::kIdSelectRoot);
-  EXPECT_EQ(main_->rootCertPath, Path("kvroot.crt"));
+  EXPECT_EQ(main_->rootCertPath(), Path("kvroot.crt"));
   ui_.openFiles = {Path("ca.d/my.root.crt")};
   ui_.passwords = {std::string("rootpass1")};
   main_->OnCommand(kvapp::kIdSelectRoot);
-  EXPECT_EQ(main_->rootCertPath, Path("ca.d/my.root.crt"));
+  EXPECT_EQ(main_->rootCertPath(), Path("ca.d/my.root.crt"));
   EXPECT_EQ(Remembered(), Path("ca.d/my.root.crt"));
   EXPECT_TRUE(TakeBoxes().empty());
   EXPECT_EQ(ui_.unanswered, 0);
@@ -258,7 +258,7 @@ TEST_F(CommandsTest, ServerCertificatesAreMadeViewedAndVerified) {
   other.certFile = Path("other/kvroot.crt");
   other.keyFile = Path("other/kvroot.key");
   NewRoot(other);
-  ASSERT_EQ(main_->rootCertPath, Path("other/kvroot.crt"));
+  ASSERT_EQ(main_->rootCertPath(), Path("other/kvroot.crt"));
   ui_.events.clear();
   Select("web1.crt");
   main_->OnCommand(kvapp::kIdVerifyCert);
@@ -413,11 +413,40 @@ TEST_F(CommandsTest, ContentsOfACertificateEndingAfter2106) {
       << f.endDate;
 }
 
+// What a certificate from elsewhere carries is shown safely: control bytes
+// and bytes that are not UTF-8 escaped, serial numbers that are not this
+// program's digits in hexadecimal.
+TEST_F(CommandsTest, ForeignContentsAreShownEscaped) {
+  const std::string key = Path("o.pem");
+  WriteFile("req.cnf", "[req]\ndistinguished_name=dn\nstring_mask=nombstr\n[dn]\n");
+  ASSERT_TRUE(Shell("openssl genrsa -out '" + key + "' 1024"));
+  const std::string pem = Path("x.pem");
+  ASSERT_TRUE(Shell("openssl req -new -x509 -sha1 -config '" + Path("req.cnf") + "' -key '" + key +
+                    "' -days 30 -set_serial 0x1B5B324A07 -subj \"/C=US/O=$(printf 'caf\\351')/CN=$(printf "
+                    "'evil\\033]0;title\\007')\" -out '" + pem + "'"));
+  ASSERT_TRUE(Shell("openssl x509 -in '" + pem + "' -outform DER -out '" + Path("x.crt") + "'"));
+  main_->FillFileList();
+  Select("x.crt");
+  ui_.events.clear();
+  EXPECT_EQ(main_->OnCommand(kvapp::kIdViewCert), kvapp::CommandOutcome::kSucceeded);
+  ASSERT_EQ(ui_.contentsShown.size(), 1u);
+  const std::string name = "Country = US, Organization = caf\\xE9, Common Name = evil\\x1B]0;title\\x07";
+  const std::string& shown = ui_.contentsShown[0];
+  EXPECT_EQ(shown.substr(0, shown.find('|', shown.find('|') + 1)), name + "|" + name);
+  EXPECT_EQ(shown.substr(shown.rfind('|') + 1), "1B5B324A07");
+  EXPECT_EQ(TakeBoxes(), std::vector<Event>{});
+}
+
 TEST_F(CommandsTest, NameRecordsAreCutToTheirArrays) {
   CertNameFields f = kvapp::MakeCertNameFields("USA", std::string(600, 'o'), "web1");
   EXPECT_STREQ(f.country, "US");
   EXPECT_EQ(std::string(f.organization).size(), 511u);
   EXPECT_STREQ(f.commonName, "web1");
+  // Never inside a character: 300 two-byte characters keep 255 of them.
+  std::string many;
+  for (int i = 0; i < 300; ++i) many += "\xC3\xA9";
+  f = kvapp::MakeCertNameFields("US", many, many);
+  EXPECT_EQ(std::string(f.organization), many.substr(0, 510));
 }
 
 }  // namespace

@@ -143,10 +143,11 @@ TEST_F(DetailsTest, OkTestsInOrder) {
       {"7 chars", with([](DetailsEntry& e) { e.password = e.confirmPassword = "1234567"; }),
        "Key password must be between 8 and 16 characters."},
       {"16 chars", with([](DetailsEntry& e) { e.password = e.confirmPassword = "0123456789abcdef"; }), nullptr},
-      {"17th char cannot be typed", with([](DetailsEntry& e) { e.password = e.confirmPassword = "0123456789abcdefg"; }),
-       nullptr},
+      // A value over a limit (from a file or a command line) is refused, never cut.
+      {"17 chars", with([](DetailsEntry& e) { e.password = e.confirmPassword = "0123456789abcdefg"; }),
+       "Key password must be between 8 and 16 characters."},
       {"us lower case", with([](DetailsEntry& e) { e.country = "us"; }), nullptr},
-      {"third letter cut", with([](DetailsEntry& e) { e.country = "USA"; }), nullptr},
+      {"third letter", with([](DetailsEntry& e) { e.country = "USA"; }), "You must enter a 2-letter country code."},
   };
   for (const Row& row : rows) {
     ui_.events.clear();
@@ -164,6 +165,56 @@ TEST_F(DetailsTest, OkTestsInOrder) {
   ASSERT_TRUE(EnterAndOk(*d, with([](DetailsEntry& e) { e.country = "us"; })));
   EXPECT_EQ(d->country, "us");
   EXPECT_EQ(d->password, "password1");
+}
+
+// Limits count characters: values at the limit in multi-byte characters
+// are taken whole, one character more is refused with the field's message.
+TEST_F(DetailsTest, LimitsCountCharacters) {
+  auto repeat = [](const std::string& unit, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += unit;
+    return out;
+  };
+  const std::string e = "\xC3\xA9", euro = "\xE2\x82\xAC", smile = "\xF0\x9F\x98\x80";
+  struct Row {
+    std::string host, organization, password;
+    const char* message;  // null: accepted
+  };
+  const Row rows[] = {
+      {repeat(e, 64), repeat(smile, 64), "password1", nullptr},
+      {repeat(e, 65), "Acme", "password1", "Host Name must be at most 64 characters."},
+      {"kvroot", repeat(euro, 65), "password1", "Organization must be at most 64 characters."},
+      {std::string(65, 'h'), "Acme", "password1", "Host Name must be at most 64 characters."},
+      {"kvroot", repeat(smile, 16), repeat(smile, 16), nullptr},
+      {"kvroot", "Acme", repeat(e, 17), "Key password must be between 8 and 16 characters."},
+      {"kvroot", "Acme", repeat(euro, 7), "Key password must be between 8 and 16 characters."},
+  };
+  for (const Row& row : rows) {
+    ui_.events.clear();
+    auto d = Open(kvapp::kModeNewRoot, "kvroot");
+    DetailsEntry entry = Valid();
+    entry.hostName = row.host;
+    entry.organization = row.organization;
+    entry.password = entry.confirmPassword = row.password;
+    const bool accepted = EnterAndOk(*d, entry);
+    if (row.message == nullptr) {
+      EXPECT_TRUE(accepted) << row.host;
+      EXPECT_EQ(d->hostName, row.host);
+      EXPECT_EQ(d->organization, row.organization);
+      EXPECT_EQ(d->password, row.password);
+    } else {
+      EXPECT_FALSE(accepted) << row.message;
+      EXPECT_EQ(ui_.events, std::vector<Event>{(Event{"error", row.message})});
+    }
+  }
+  // For an existing key only a password longer than any key's is refused.
+  ui_.events.clear();
+  auto d = Open(kvapp::kModeCertForKey, "web1");
+  DetailsEntry entry = Valid();
+  entry.password = "0123456789abcdefg";
+  entry.confirmPassword.reset();
+  EXPECT_FALSE(EnterAndOk(*d, entry));
+  EXPECT_EQ(ui_.events, std::vector<Event>{(Event{"error", "Key password must be between 8 and 16 characters."})});
 }
 
 TEST_F(DetailsTest, PathRules) {

@@ -16,13 +16,13 @@ using kvapp::MainDialog;
 class RecordingCommands : public kvapp::MainCommands {
  public:
   explicit RecordingCommands(MainDialog& dialog) : dialog_(dialog) {}
-  void NewRootCertificateAndKeys() override { calls.push_back("new root"); }
-  void SelectRootCertificate() override { calls.push_back("select root"); }
-  void ViewRootCertificate() override { calls.push_back("view root"); }
-  void NewServerCertificateAndKeys() override { calls.push_back("new server"); }
-  void CreateServerCertificate() override { calls.push_back("create server"); }
-  void ViewCertificate() override { calls.push_back("view"); }
-  void VerifyCertificate() override { calls.push_back("verify"); }
+  kvapp::CommandOutcome NewRootCertificateAndKeys() override { return Record("new root"); }
+  kvapp::CommandOutcome SelectRootCertificate() override { return Record("select root"); }
+  kvapp::CommandOutcome ViewRootCertificate() override { return Record("view root"); }
+  kvapp::CommandOutcome NewServerCertificateAndKeys() override { return Record("new server"); }
+  kvapp::CommandOutcome CreateServerCertificate() override { return Record("create server"); }
+  kvapp::CommandOutcome ViewCertificate() override { return Record("view"); }
+  kvapp::CommandOutcome VerifyCertificate() override { return Record("verify"); }
   int SelectRoot(const std::string& certPath) override {
     calls.push_back("SelectRoot " + certPath);
     return 0;
@@ -30,6 +30,10 @@ class RecordingCommands : public kvapp::MainCommands {
   std::vector<std::string> calls;
 
  private:
+  kvapp::CommandOutcome Record(const char* call) {
+    calls.push_back(call);
+    return kvapp::CommandOutcome::kSucceeded;
+  }
   MainDialog& dialog_;
 };
 
@@ -95,7 +99,7 @@ TEST_F(MainDialogTest, StartWithoutRememberedRoot) {
   EXPECT_TRUE(ui_.events.empty());
   Open();
   EXPECT_EQ(dialog_->controls().rootCertText, "No root certificate selected.");
-  EXPECT_EQ(dialog_->rootSelected, 0);
+  EXPECT_EQ(dialog_->rootSelected(), 0);
   EXPECT_EQ(DependentButtons(), std::vector<bool>(5, false));
   EXPECT_TRUE(commands_->calls.empty());
   EXPECT_TRUE(ui_.events.empty());
@@ -136,7 +140,7 @@ TEST_F(MainDialogTest, SetCurrentRootShowsPathEnablesServerCommandsAndIsRemember
   EXPECT_EQ(dialog_->controls().rootCertText, Path("r.crt"));
   EXPECT_EQ(DependentButtons(), (std::vector<bool>{true, true, false, false, false}));
   EXPECT_EQ(Remembered(), Path("r.crt"));
-  EXPECT_EQ(dialog_->rootKeyPassword, "password1");
+  EXPECT_EQ(dialog_->rootKeyPassword(), "password1");
 }
 
 TEST_F(MainDialogTest, FiltersListPlainFilesWithoutRegardToCase) {
@@ -184,7 +188,7 @@ TEST_F(MainDialogTest, SelectionDrivesTheButtons) {
   EXPECT_EQ(dialog_->GetSelectedFilePath(), Path("server.Key"));
   dialog_->OnFileChosen(-1);
   EXPECT_EQ(dialog_->GetSelectedFilePath(), "");
-  EXPECT_EQ(dialog_->fileSelected, 0);
+  EXPECT_EQ(dialog_->fileSelected(), 0);
 }
 
 TEST_F(MainDialogTest, EnterInDirectoryComboListsItWithoutClosing) {
@@ -219,7 +223,7 @@ TEST_F(MainDialogTest, BrowseAddsTheSameDirectoryTwice) {
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0], Path("b/"));
   EXPECT_EQ(items[1], Path("b/"));
-  EXPECT_EQ(dialog_->currentDirectory, Path("b/"));
+  EXPECT_EQ(dialog_->currentDirectory(), Path("b/"));
   EXPECT_EQ(dialog_->controls().fileItems, std::vector<std::string>{"x.crt"});
   EXPECT_EQ(ui_.events[0].text,
             "Certificate Files (*.crt)|*.crt|Key Files (*.key)|*.key|Certificate and Key Files (*.crt,*.key)|*.crt;*.key|"

@@ -57,7 +57,42 @@ class GuiCommandsTest : public QObject {
     ::setenv("TZ", "UTC", 1);
   }
   void rootServerViewVerify();
+  void foreignContentsShownEscaped();
 };
+
+// A certificate made by OpenSSL's command line with an escape sequence in its
+// common name and control bytes as its serial: the contents dialog shows
+// them escaped and in hexadecimal.
+void GuiCommandsTest::foreignContentsShownEscaped() {
+  if (std::system("openssl version >/dev/null 2>&1") != 0) QSKIP("needs openssl");
+  Bench b;
+  const std::string dir = b.dir.path().toStdString();
+  b.WriteFile(QStringLiteral("req.cnf"), "[req]\ndistinguished_name=dn\nstring_mask=nombstr\n[dn]\n");
+  const std::string command = "cd '" + dir + "' && openssl genrsa -out o.pem 1024 && openssl req -new -x509 -sha1 "
+                              "-config req.cnf -key o.pem -days 30 -set_serial 0x1B5B324A07 -subj "
+                              "\"/C=US/O=Acme/CN=$(printf 'evil\\033[2J')\" -outform DER -out x.crt";
+  QCOMPARE(std::system((command + " >/dev/null 2>&1").c_str()), 0);
+  kvapp::MainDialog logic(*b.context);
+  kvapp::CertCommands commands(logic);
+  logic.SetCommands(&commands);
+  kvgui::MainDialogView view(logic, *b.ui);
+  view.Open();
+  QTRY_VERIFY(view.postedMessagesRun());
+  QVERIFY(ClickFile(view, QStringLiteral("x.crt")));
+  bool shown = false;
+  b.runner.handlers.push_back([&](QDialog& d) {
+    const QString name = QStringLiteral("Country = US, Organization = Acme, Common Name = evil\\x1B[2J");
+    QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 2052))->text(), name);
+    QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 2053))->text(), name);
+    QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 2056))->text(), QStringLiteral("1B5B324A07"));
+    Snap(d, QStringLiteral("contents_foreign"));
+    shown = true;
+    ClickControl(d, 1);
+  });
+  ClickControl(view, 1007);
+  QVERIFY(shown);
+  QCOMPARE(b.runner.unanswered, 0);
+}
 
 void GuiCommandsTest::rootServerViewVerify() {
   Bench b;

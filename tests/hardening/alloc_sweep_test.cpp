@@ -413,7 +413,7 @@ TEST_F(CommandSweep, NewRootCertificateAndKeys) {
       },
       AroundKeyGeneration(keyGenEnd));
   EXPECT_EQ(total, untouched[0]);
-  EXPECT_EQ(main_->rootSelected, 1);
+  EXPECT_EQ(main_->rootSelected(), 1);
   EXPECT_TRUE(Verifies("kvroot.crt", "kvroot.crt"));
 }
 
