@@ -56,6 +56,33 @@ bool IsPrintableChar(uint8_t c) {
 
 }  // namespace
 
+namespace {
+
+// The characters of a T61String value. The program writes what was typed,
+// which on this system is UTF-8, so a value that is well-formed UTF-8 counts
+// its code points (64 accented letters are 64 characters, not 128); any
+// other value counts its octets.
+uint32_t T61Characters(const uint8_t* value, uint32_t len) {
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < len; ++count) {
+    const uint8_t lead = value[i];
+    uint32_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : 4;
+    if (extra == 4 || lead == 0xC0 || lead == 0xC1 || lead > 0xF4 || extra > len - i - 1) return len;
+    for (uint32_t k = 1; k <= extra; ++k) {
+      if ((value[i + k] & 0xC0) != 0x80) return len;
+    }
+    // Overlong three- and four-octet forms, surrogates and values past U+10FFFF.
+    if ((lead == 0xE0 && value[i + 1] < 0xA0) || (lead == 0xED && value[i + 1] > 0x9F) ||
+        (lead == 0xF0 && value[i + 1] < 0x90) || (lead == 0xF4 && value[i + 1] > 0x8F)) {
+      return len;
+    }
+    i += extra + 1;
+  }
+  return count;
+}
+
+}  // namespace
+
 const AttributeRow* AttributeTable(uint32_t* rowCount) {
   *rowCount = sizeof(kRows) / sizeof(kRows[0]);
   return kRows;
@@ -79,7 +106,8 @@ int ValidateAVA(const uint8_t* oid, uint32_t oidLen, uint32_t valueTag, const ui
     bool allowed = false;
     for (uint8_t tag : found->tags) allowed = allowed || (tag != 0 && tag == valueTag);
     if (!allowed) return C_ERR_VALUE_TAG;
-    if (valueLen < found->minLen || valueLen > found->maxLen) return C_ERR_VALUE_LENGTH;
+    const uint32_t characters = valueTag == C_TAG_T61_STRING ? T61Characters(value, valueLen) : valueLen;
+    if (characters < found->minLen || characters > found->maxLen) return C_ERR_VALUE_LENGTH;
   }
   if (valueTag == C_TAG_PRINTABLE_STRING) {
     for (uint32_t i = 0; i < valueLen; ++i) {

@@ -60,6 +60,9 @@ struct AvaCase {
 
 TEST(NameAva, AttributeTableRules) {
   const std::string bmp64(128, 'a'), bmp65(130, 'a');
+  std::string e64, e65;  // 64 and 65 times U+00E9 in UTF-8, two octets each
+  for (int i = 0; i < 64; ++i) e64 += "\xC3\xA9";
+  e65 = e64 + "\xC3\xA9";
   const AvaCase cases[] = {
       {"country of two letters", kCountry, C_TAG_PRINTABLE_STRING, "US", ~0u, 0},
       {"country of three letters", kCountry, C_TAG_PRINTABLE_STRING, "USA", ~0u, C_ERR_VALUE_LENGTH},
@@ -67,6 +70,12 @@ TEST(NameAva, AttributeTableRules) {
       {"organization of 64", kOrg, C_TAG_PRINTABLE_STRING, std::string(64, 'o'), ~0u, 0},
       {"organization of 65", kOrg, C_TAG_PRINTABLE_STRING, std::string(65, 'o'), ~0u, C_ERR_VALUE_LENGTH},
       {"empty organization", kOrg, C_TAG_T61_STRING, "", ~0u, C_ERR_VALUE_LENGTH},
+      {"T61String of 64 two-octet characters", kOrg, C_TAG_T61_STRING, e64, ~0u, 0},
+      {"T61String of 65 two-octet characters", kOrg, C_TAG_T61_STRING, e65, ~0u, C_ERR_VALUE_LENGTH},
+      {"T61String of 64 octets, not UTF-8", kOrg, C_TAG_T61_STRING, std::string(64, '\xE9'), ~0u, 0},
+      {"T61String of 65 octets, not UTF-8", kOrg, C_TAG_T61_STRING, std::string(65, '\xE9'), ~0u, C_ERR_VALUE_LENGTH},
+      {"T61String of 128 octets, bad UTF-8 at the end", kOrg, C_TAG_T61_STRING, e64.substr(0, 127) + "a", ~0u,
+       C_ERR_VALUE_LENGTH},
       {"common name BMPString of 64", kCommonName, C_TAG_BMP_STRING, bmp64, 64, 0},
       {"common name BMPString of 65", kCommonName, C_TAG_BMP_STRING, bmp65, 65, C_ERR_VALUE_LENGTH},
       {"at sign in PrintableString", kCommonName, C_TAG_PRINTABLE_STRING, "a@b", ~0u, C_ERR_VALUE_CHARS},

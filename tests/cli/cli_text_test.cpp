@@ -74,6 +74,18 @@ TEST_F(CliText, MultiBytePasswordAtTheLimitIsKeptWhole) {
   EXPECT_TRUE(Exists("k.pem"));
 }
 
+// Names at the limit in characters are issued whole, however many bytes
+// their characters take.
+TEST_F(CliText, MultiByteNamesAtTheLimitAreIssued) {
+  WriteFile("pw.txt", "rootpass1\n");
+  Result r = Run({"new-root", "--password-file", "pw.txt", "--host", Repeat(kE, 64), "--org", Repeat(kE, 64),
+                  "--country", "US"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Run({"view-root"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(Repeat(kE, 64)), std::string::npos) << r.out;
+}
+
 // Certificates made by OpenSSL's command line: a T61String common name with
 // control bytes, serials that are not this program's digits.
 TEST_F(CliText, ViewEscapesForeignContents) {
