@@ -185,8 +185,8 @@ int QN_ModExpMont(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_MON
 // QN_ModExpMontConsttime is QN_ModExpMont for a secret exponent or modulus:
 // the base is reduced by Montgomery steps over fixed-length chunks, the whole
 // window table is built first and read by a scan over every entry, and every
-// window costs the same squarings and one multiplication; the exponent's bit
-// count is taken as at least the modulus's. Timing and memory access depend
+// window costs the same squarings and one multiplication; the exponent is
+// taken to have at least as many words as the modulus. Timing and memory access depend
 // on the lengths of the numbers only. Same results and statuses.
 int QN_ModExpMontConsttime(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_MONT_CTX* ctx, QN_BIGNUM* r,
                            const Q_SURRENDER_CTX* surrender);

@@ -215,10 +215,11 @@ int ExpLimbs(const uint64_t* base, const QN_BIGNUM* exponent, const QN_MONT_CTX*
              const Q_SURRENDER_CTX* surrender) {
   const size_t n = static_cast<size_t>(ctx->limbs);
   const size_t n64 = static_cast<size_t>(ctx->limbs64);
-  int32_t bits = QN_BitLength(&ctx->modulus);
-  const int32_t exponentBits = 32 * qn::Significant(exponent);
-  if (exponentBits > bits) bits = exponentBits;
-  if (bits < 1) bits = 1;
+  // Every bit of the exponent's words, and at least as many as the modulus
+  // has words: an exponent below the modulus never changes the work.
+  int32_t words = qn::Significant(&ctx->modulus);
+  if (qn::Significant(exponent) > words) words = qn::Significant(exponent);
+  const int32_t bits = 32 * words;
   const int width = WindowWidth(bits);
   const uint32_t size = 1u << width;
 
