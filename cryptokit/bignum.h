@@ -186,15 +186,17 @@ int QN_ModExpMont(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_MON
 // the base is reduced by Montgomery steps over fixed-length chunks, the whole
 // window table is built first and read by a scan over every entry, and every
 // window costs the same squarings and one multiplication; the exponent is
-// taken to have at least as many words as the modulus. Timing and memory access depend
-// on the lengths of the numbers only. Same results and statuses.
+// taken to have at least as many words as the modulus. Timing and memory
+// access depend on the lengths of the numbers only. Same results and
+// statuses; the surrender callback is asked first and then once a window.
 int QN_ModExpMontConsttime(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_MONT_CTX* ctx, QN_BIGNUM* r,
                            const Q_SURRENDER_CTX* surrender);
 // QN_CrtPrivateMont is QN_CrtPrivate with both primes prepared: |ctxP| for
 // p and |ctxQ| for q, computed in constant time: both exponentiations as
 // QN_ModExpMontConsttime, and the recombination's reductions modulo p by
-// Montgomery steps instead of division. Same results, statuses and
-// surrender calls.
+// Montgomery steps instead of division. Same results and statuses; the
+// surrender callback is asked first, once a window of each exponentiation
+// and once after both.
 int QN_CrtPrivateMont(const QN_BIGNUM* x, const QN_MONT_CTX* ctxP, const QN_MONT_CTX* ctxQ, const QN_BIGNUM* dP,
                       const QN_BIGNUM* dQ, const QN_BIGNUM* qInv, QN_BIGNUM* r, const Q_SURRENDER_CTX* surrender);
 
