@@ -161,7 +161,14 @@ struct QN_MONT_CTX {
   uint64_t k;         // -m^-1 mod 2^64 (2^52 for the 52-bit form)
   uint64_t* m;        // the modulus in the working form (in |block|)
   uint64_t* rr;       // R^2 mod m in the working form (in |block|)
-  uint64_t* block;    // the one allocation behind |m| and |rr|
+  uint64_t* block;    // the one allocation behind the limb arrays
+  // The 64-bit form as well, whatever the working form: the constant-time
+  // private path reduces its input and recombines in it. With 64-bit limbs
+  // as the working form these point at |m| and |rr|.
+  int32_t limbs64;    // 64-bit limbs of the modulus
+  uint64_t k64;       // -m^-1 mod 2^64
+  uint64_t* m64;      // the modulus in 64-bit limbs
+  uint64_t* rr64;     // 2^(128 * limbs64) mod m in 64-bit limbs
 };
 
 // QN_MontInit makes |ctx| an empty context (nothing to release).
@@ -175,8 +182,21 @@ void QN_MontRelease(QN_MONT_CTX* ctx);
 // and surrender calls.
 int QN_ModExpMont(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_MONT_CTX* ctx, QN_BIGNUM* r,
                   const Q_SURRENDER_CTX* surrender);
+// QN_ModExpMontConsttime is QN_ModExpMont for a secret exponent or modulus:
+// the base is reduced by Montgomery steps over fixed-length chunks, the whole
+// window table is built first and read by a scan over every entry, and every
+// window costs the same squarings and one multiplication; the exponent is
+// taken to have at least as many words as the modulus. Timing and memory
+// access depend on the lengths of the numbers only. Same results and
+// statuses; the surrender callback is asked first and then once a window.
+int QN_ModExpMontConsttime(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_MONT_CTX* ctx, QN_BIGNUM* r,
+                           const Q_SURRENDER_CTX* surrender);
 // QN_CrtPrivateMont is QN_CrtPrivate with both primes prepared: |ctxP| for
-// p and |ctxQ| for q. Same results, statuses and surrender calls.
+// p and |ctxQ| for q, computed in constant time: both exponentiations as
+// QN_ModExpMontConsttime, and the recombination's reductions modulo p by
+// Montgomery steps instead of division. Same results and statuses; the
+// surrender callback is asked first, once a window of each exponentiation
+// and once after both.
 int QN_CrtPrivateMont(const QN_BIGNUM* x, const QN_MONT_CTX* ctxP, const QN_MONT_CTX* ctxQ, const QN_BIGNUM* dP,
                       const QN_BIGNUM* dQ, const QN_BIGNUM* qInv, QN_BIGNUM* r, const Q_SURRENDER_CTX* surrender);
 

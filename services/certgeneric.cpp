@@ -40,7 +40,7 @@ int iKeyFromBER(const unsigned char* der, int length, Q_KEY_OBJ* key, int type) 
   Q_ITEM item{const_cast<unsigned char*>(der), static_cast<uint32_t>(length)};
   if ((status = Q_SetKeyInfo(*key, infoType, &item)) != 0) {
     KV_TRACE("iKeyFromBER(): Error in Q_SetKeyInfo [%d]", status);
-    return KV_KEY_INVALID_DATA;
+    return status == Q_ERR_ALLOC ? KV_KEY_OUT_OF_MEMORY : KV_KEY_INVALID_DATA;
   }
   KV_TRACE("iKeyFromBER(): EXIT");
   return 0;

@@ -242,12 +242,13 @@ int errKVCertX509Verify(int publicKeyLength, const unsigned char* publicKey, int
   }
   Q_KEY_OBJ key = nullptr;
   int status = iKeyFromBER(publicKey, publicKeyLength, &key, KV_KEYTYPE_PUBLIC_SPKI);
+  // Running out of memory is not a verdict on the key or the certificate.
   if (status != 0) {
     KV_TRACE("errKVCertX509Verify(): Error in iKeyFromBER [%d]", status);
-    status = KV_CERT_BAD_CA_PUBLIC_KEY;
+    status = status == KV_KEY_OUT_OF_MEMORY ? KV_CERT_OUT_OF_MEMORY : KV_CERT_BAD_CA_PUBLIC_KEY;
   } else if ((status = iVerifyCertificate(certificate, key, certificateLength)) != 0) {
     KV_TRACE("errKVCertX509Verify(): Error in iVerifyCertificate [%d]", status);
-    status = KV_CERT_VERIFY_FAILED;
+    status = status == C_ERR_ALLOC || status == Q_ERR_ALLOC ? KV_CERT_OUT_OF_MEMORY : KV_CERT_VERIFY_FAILED;
   }
   if (key != nullptr) Q_DestroyKeyObject(&key);
   KV_TRACE("errKVCertX509Verify(): EXIT");

@@ -239,7 +239,7 @@ int errKVCertX509GetExtension(int certificateLength, const unsigned char* certif
 // critical extension nothing handles, 1797 for no data).
 int iVerifyCertificate(const unsigned char* certificate, Q_KEY_OBJ publicKey, int certificateLength);
 // As iVerifyCertificate with a DER public key (type 102). 0, 19005, 19006
-// or 19007.
+// or 19007; 19001 when memory runs out.
 int errKVCertX509Verify(int publicKeyLength, const unsigned char* publicKey, int certificateLength,
                         const unsigned char* certificate);
 // As errKVCertX509Verify with the public key of the issuer's certificate.

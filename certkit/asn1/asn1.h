@@ -102,8 +102,9 @@ struct ElementList {
 // Each append returns 0 or kAsnErrMemory.
 // A primitive element |ident| with |len| content bytes at |data|; with
 // |continued| the content goes on in the next appended item. |identTail|
-// holds further identifier octets of a high tag number (only on an item that
-// is not continued).
+// holds further identifier octets of a high tag number, only on an element
+// that is not split: kAsnErrArgument for a tail on a continued item or on the
+// items that continue one.
 int ElementAppendContent(ElementList* list, uint32_t ident, const uint8_t* data, uint32_t len,
                          bool continued = false, const uint8_t* identTail = nullptr, uint32_t identTailLen = 0);
 // A constructed element's start; |identTail| holds further identifier octets

@@ -76,6 +76,9 @@ int SortChildren(uint8_t* out, uint32_t begin, uint32_t end) {
   for (uint32_t pos = begin; pos < end; ++count) {
     AsnHeader h;
     if (AsnReadTagLength(out + pos, end - pos, &h) != 0) return kAsnErrArgument;
+    // An indefinite length reads as length 0 here: such an element (only a
+    // pre-encoded one can be) has no place in DER and would never advance.
+    if (h.indefinite || h.totalLen == 0) return kAsnErrArgument;
     pos += h.totalLen;
   }
   if (count < 2) return 0;
@@ -109,9 +112,18 @@ int SortChildren(uint8_t* out, uint32_t begin, uint32_t end) {
 
 }  // namespace
 
+// The first item of a split element writes the identifier of the whole
+// element and may not carry a high tag number (it is continued); the later
+// items carry no identifier, so a tail there is refused as well.
+bool ContinuesSplit(const ElementList* list) {
+  if (list->count == 0) return false;
+  const uint32_t kind = list->items[list->count - 1].kind;
+  return IsContentKind(kind) && (kind & kItemContinued) != 0;
+}
+
 int ElementAppendContent(ElementList* list, uint32_t ident, const uint8_t* data, uint32_t len, bool continued,
                          const uint8_t* identTail, uint32_t identTailLen) {
-  if (continued && identTailLen != 0) return kAsnErrArgument;
+  if ((continued || ContinuesSplit(list)) && identTailLen != 0) return kAsnErrArgument;
   return Append(list, ElementItem{data, len, (ident & 0xFF) | (continued ? kItemContinued : 0u), identTailLen,
                                   identTail});
 }
@@ -179,8 +191,10 @@ int ElementListWrite(const ElementList* list, uint8_t** out, uint32_t* outLen) {
   int status = 0;
   for (uint32_t i = 0; i < n && status == 0; ++i) {
     const ElementItem& item = items[i];
-    if (inChain && !IsContentKind(item.kind)) {
-      status = kAsnErrArgument;  // a continued content item must be followed by content
+    if (inChain && (!IsContentKind(item.kind) || item.extra != 0)) {
+      // a continued content item must be followed by content without an
+      // identifier tail of its own
+      status = kAsnErrArgument;
       break;
     }
     if (item.kind == kItemRaw) {

@@ -1,5 +1,6 @@
 // Modular exponentiation by Montgomery multiplication with a fixed window,
-// and the Chinese-remainder private-key step.
+// and the Chinese-remainder private-key step, for public or unprepared
+// operations (the constant-time private path is in qn_modexp_ct.cpp).
 //
 // The numbers keep their 32-bit words. A Montgomery context (QN_MONT_CTX)
 // holds the per-modulus set-up in a working limb form: 64-bit limbs for the
@@ -9,51 +10,19 @@
 // QN_ModExp makes a context for its one call; the RSA methods keep theirs.
 #include "cryptokit/bignum.h"
 #include "cryptokit/bignum/qn_internal.h"
+#include "cryptokit/bignum/qn_working.h"
 
 #include "cryptokit/qmemory.h"
 
+using qn::AskSurrender;
+using qn::Engine;
+using qn::ExponentBits;
+using qn::FromLimbs;
+using qn::FromLimbs52;
 using qn::Significant;
+using qn::ToWorking;
 
 namespace {
-
-int AskSurrender(const Q_SURRENDER_CTX* surrender) {
-  if (surrender == nullptr || surrender->Surrender == nullptr) return 0;
-  return surrender->Surrender(surrender->handle);
-}
-
-// Copies the value of |a| into |n| limbs, zero-padded.
-void ToLimbs(const QN_BIGNUM* a, uint64_t* out, size_t n) {
-  size_t words = static_cast<size_t>(Significant(a));
-  for (size_t i = 0; i < n; ++i) {
-    uint64_t lo = 2 * i < words ? a->words[2 * i] : 0;
-    uint64_t hi = 2 * i + 1 < words ? a->words[2 * i + 1] : 0;
-    out[i] = lo | (hi << 32);
-  }
-}
-
-int FromLimbs(const uint64_t* in, size_t n, QN_BIGNUM* r) {
-  int status = QN_GrowDiscard(r, static_cast<int32_t>(2 * n));
-  if (status != QN_OK) return status;
-  for (size_t i = 0; i < n; ++i) {
-    r->words[2 * i] = static_cast<uint32_t>(in[i]);
-    r->words[2 * i + 1] = static_cast<uint32_t>(in[i] >> 32);
-  }
-  r->length = static_cast<int32_t>(2 * n);
-  qn::Normalise(r);
-  return QN_OK;
-}
-
-// Bits [low, low + count) of |e| as an integer (count <= 32).
-uint32_t ExponentBits(const QN_BIGNUM* e, int32_t low, int32_t count) {
-  uint32_t v = 0;
-  for (int32_t i = count - 1; i >= 0; --i) {
-    int32_t bit = low + i;
-    int32_t word = bit / 32;
-    uint32_t b = word < e->length ? (e->words[word] >> (bit % 32)) & 1u : 0u;
-    v = (v << 1) | b;
-  }
-  return v;
-}
 
 // Window width from the exponent's bit length.
 int WindowWidth(int32_t bits) {
@@ -97,31 +66,6 @@ void TableRelease(WindowTable* t) {
 
 uint64_t* Entry(const WindowTable* t, uint32_t index) { return t->entries + static_cast<size_t>(index) * t->limbs; }
 
-// The working form of one exponentiation: values in Montgomery form as
-// 64-bit limbs (fully reduced) or 52-bit limbs (below 2m), multiplied by the
-// matching kernel.
-struct Engine {
-  const QN_MONT_CTX* ctx;
-  size_t limbs;
-  qn::Amm52Kernel amm;  // null for the 64-bit form
-  uint64_t* scratch;    // 64-bit kernels' scratch, |limbs| limbs
-
-  void Mul(uint64_t* r, const uint64_t* a, const uint64_t* b) const {
-    if (amm != nullptr) {
-      amm(r, a, b, ctx->m, ctx->k);
-    } else {
-      qn::MontMul(r, a, b, ctx->m, ctx->k, limbs, scratch);
-    }
-  }
-  void Sqr(uint64_t* r, const uint64_t* a) const {
-    if (amm != nullptr) {
-      amm(r, a, a, ctx->m, ctx->k);
-    } else {
-      qn::MontSqr(r, a, ctx->m, ctx->k, limbs, scratch);
-    }
-  }
-};
-
 // Computes entry |v| when it is not there yet: as the product of two
 // computed entries whose indices add up to |v|, or, when there is no such
 // pair, from its top bit (a power of two, always present) and the rest,
@@ -139,54 +83,6 @@ void EnsureEntry(WindowTable* t, uint32_t v, const Engine& e) {
   EnsureEntry(t, v - top, e);
   e.Mul(Entry(t, v), Entry(t, top), Entry(t, v - top));
   t->flags[v] = 1;
-}
-
-// Copies the value of |a| into |n| limbs of 52 bits, zero-padded.
-void ToLimbs52(const QN_BIGNUM* a, uint64_t* out, size_t n) {
-  const size_t words = static_cast<size_t>(Significant(a));
-  size_t next = 0;
-  unsigned __int128 pending = 0;
-  int held = 0;
-  for (size_t i = 0; i < n; ++i) {
-    while (held < 52 && next < words) {
-      pending |= static_cast<unsigned __int128>(a->words[next++]) << held;
-      held += 32;
-    }
-    out[i] = static_cast<uint64_t>(pending) & ((uint64_t{1} << 52) - 1);
-    pending >>= 52;
-    held = held > 52 ? held - 52 : 0;
-  }
-}
-
-// Sets |r| from |n| limbs of 52 bits.
-int FromLimbs52(const uint64_t* in, size_t n, QN_BIGNUM* r) {
-  const int32_t words = static_cast<int32_t>((52 * n + 31) / 32);
-  int status = QN_GrowDiscard(r, words);
-  if (status != QN_OK) return status;
-  unsigned __int128 pending = 0;
-  int held = 0;
-  int32_t w = 0;
-  for (size_t i = 0; i < n; ++i) {
-    pending |= static_cast<unsigned __int128>(in[i]) << held;
-    held += 52;
-    while (held >= 32) {
-      r->words[w++] = static_cast<uint32_t>(pending);
-      pending >>= 32;
-      held -= 32;
-    }
-  }
-  if (held > 0) r->words[w++] = static_cast<uint32_t>(pending);
-  r->length = w;
-  qn::Normalise(r);
-  return QN_OK;
-}
-
-void ToWorking(const QN_MONT_CTX* ctx, const QN_BIGNUM* a, uint64_t* out) {
-  if (ctx->limbs52 != 0) {
-    ToLimbs52(a, out, static_cast<size_t>(ctx->limbs));
-  } else {
-    ToLimbs(a, out, static_cast<size_t>(ctx->limbs));
-  }
 }
 
 // The 52-bit limb count the vector kernels use for a modulus of |n| 64-bit
@@ -240,11 +136,23 @@ int QN_MontSet(const QN_BIGNUM* modulus, QN_MONT_CTX* ctx) {
   made.limbs52 = static_cast<int32_t>(limbs52);
   QN_BIGNUM rr{};
   status = QN_Copy(modulus, &made.modulus);
-  // R^2 mod m, R = 2^(64n) or 2^(52k).
-  if (status == QN_OK) status = QN_SetBit(&rr, static_cast<int32_t>(limbs52 != 0 ? 104 * limbs52 : 128 * n));
-  if (status == QN_OK) status = QN_Modulo(&rr, modulus, &rr);
+  // R^2 mod m for R = 2^(64n), and for the vector form, whose R = 2^(52k)
+  // is a little larger, from it: times 2^(104k - 128n), which leaves only a
+  // word or two of quotient to divide out.
+  QN_BIGNUM rr64{}, shift{};
+  if (status == QN_OK) status = QN_SetBit(&rr64, static_cast<int32_t>(128 * n));
+  if (status == QN_OK) status = QN_Modulo(&rr64, modulus, &rr64);
+  if (status == QN_OK && limbs52 != 0) {
+    status = QN_SetBit(&shift, static_cast<int32_t>(104 * limbs52 - 128 * n));
+    if (status == QN_OK) status = QN_Multiply(&rr64, &shift, &rr);
+    if (status == QN_OK) status = QN_Modulo(&rr, modulus, &rr);
+  } else if (status == QN_OK) {
+    status = QN_Copy(&rr64, &rr);
+  }
+  QN_Release(&shift);
+  const size_t words = 2 * limbs + (limbs52 != 0 ? 2 * n : 0);
   if (status == QN_OK) {
-    made.block = static_cast<uint64_t*>(QMem_Allocate(static_cast<uint32_t>(2 * limbs * 8)));
+    made.block = static_cast<uint64_t*>(QMem_Allocate(static_cast<uint32_t>(words * 8)));
     if (made.block == nullptr) status = QN_ERR_ALLOC;
   }
   if (status == QN_OK) {
@@ -254,12 +162,24 @@ int QN_MontSet(const QN_BIGNUM* modulus, QN_MONT_CTX* ctx) {
     ToWorking(&made, &rr, made.rr);
     uint64_t m0 = modulus->words[0] | (modulus->length > 1 ? static_cast<uint64_t>(modulus->words[1]) << 32 : 0);
     made.k = Lift64(k32, m0);
-    if (limbs52 != 0) made.k &= (uint64_t{1} << 52) - 1;
+    made.limbs64 = static_cast<int32_t>(n);
+    made.k64 = made.k;
+    if (limbs52 != 0) {
+      made.k &= (uint64_t{1} << 52) - 1;
+      made.m64 = made.block + 2 * limbs;
+      made.rr64 = made.m64 + n;
+      qn::ToLimbs(modulus, made.m64, n);
+      qn::ToLimbs(&rr64, made.rr64, n);
+    } else {
+      made.m64 = made.m;
+      made.rr64 = made.rr;
+    }
     *ctx = made;
   } else {
     QN_MontRelease(&made);
   }
   QN_Release(&rr);
+  QN_Release(&rr64);
   return status;
 }
 
@@ -368,34 +288,6 @@ int QN_ModExp(const QN_BIGNUM* base, const QN_BIGNUM* exponent, const QN_BIGNUM*
   int status = QN_MontSet(modulus, &ctx);
   if (status == QN_OK) status = ModExpPrepared(base, exponent, &ctx, r, surrender);
   QN_MontRelease(&ctx);
-  return status;
-}
-
-int QN_CrtPrivateMont(const QN_BIGNUM* x, const QN_MONT_CTX* ctxP, const QN_MONT_CTX* ctxQ, const QN_BIGNUM* dP,
-                      const QN_BIGNUM* dQ, const QN_BIGNUM* qInv, QN_BIGNUM* r, const Q_SURRENDER_CTX* surrender) {
-  int answer = AskSurrender(surrender);
-  if (answer != 0) return answer;
-  const QN_BIGNUM* p = &ctxP->modulus;
-  const QN_BIGNUM* q = &ctxQ->modulus;
-  QN_BIGNUM t{}, m1{}, m2{}, h{};
-  // m1 = (x mod p)^dP mod p, m2 = (x mod q)^dQ mod q
-  int status = QN_Modulo(x, p, &t);
-  if (status == QN_OK) status = QN_ModExpMont(&t, dP, ctxP, &m1, surrender);
-  if (status == QN_OK) status = QN_Modulo(x, q, &t);
-  if (status == QN_OK) status = QN_ModExpMont(&t, dQ, ctxQ, &m2, surrender);
-  // h = (m1 - m2) * qInv mod p; r = m2 + h * q
-  if (status == QN_OK) status = QN_ModSubtract(&m1, &m2, p, &h);
-  if (status == QN_OK) {
-    answer = AskSurrender(surrender);
-    if (answer != 0) status = answer;
-  }
-  if (status == QN_OK) status = QN_ModMultiply(&h, qInv, p, &h);
-  if (status == QN_OK) status = QN_Multiply(&h, q, &h);
-  if (status == QN_OK) status = QN_Add(&m2, &h, r);
-  QN_Release(&t);
-  QN_Release(&m1);
-  QN_Release(&m2);
-  QN_Release(&h);
   return status;
 }
 

@@ -33,8 +33,8 @@ struct KeyGenContext {
 
 int ToMethod(int bignumStatus) { return BignumStatusToMethodStatus(bignumStatus); }
 
-// Computes n, d, dP, dQ and qInv from p, q and e. Method status 8 when e has
-// no inverse modulo (p-1)(q-1) (or the primes coincide).
+// Computes n, d, dP, dQ and qInv from p, q and e (p != q). Method status 8
+// when e has no inverse modulo (p-1)(q-1).
 int DeriveComponents(KeyGenContext& c) {
   QN_BIGNUM p1{}, q1{}, phi{};
   int status = QN_Multiply(&c.p, &c.q, &c.n);
@@ -138,7 +138,10 @@ class RsaKeyGenHandler final : public KeyGenerationHandler {
     if (status != 0) return status;
     status = FindPrime(bits2, &c.e, random_ + (bits1 / 16) * 2 + 2, &c.q);
     if (status != 0) return status;
-    if (QN_Compare(&c.p, &c.q) < 0) {
+    // Equal primes make no key (q has no inverse modulo p): start again.
+    const int order = QN_Compare(&c.p, &c.q);
+    if (order == 0) return kRetryWithNewRandom;
+    if (order < 0) {
       QN_BIGNUM t = c.p;
       c.p = c.q;
       c.q = t;

@@ -117,46 +117,89 @@ class PublicMethod final : public BlockMethodBase {
   QN_MONT_CTX mont_{};
 };
 
+// The private method checks the key when it is loaded and every result
+// before releasing it: a key file's private key has no integrity of its own,
+// and one faulty CRT half in a signature reveals a prime (gcd(s^e - m, n)).
 class PrivateMethod final : public BlockMethodBase {
  public:
   ~PrivateMethod() override {
-    for (QN_BIGNUM* b : {&p_, &q_, &dP_, &dQ_, &qInv_}) QN_Release(b);
+    for (QN_BIGNUM* b : {&e_, &p_, &q_, &dP_, &dQ_, &qInv_}) QN_Release(b);
+    QN_MontRelease(&montN_);
     QN_MontRelease(&montP_);
     QN_MontRelease(&montQ_);
   }
   int Load(const Q_RSA_PRIVATE_CRT_KEY& key) {
     int status = SetModulus(key.modulus);
+    if (status == 0) status = FromItem(key.publicExponent, &e_);
     if (status == 0) status = FromItem(key.prime[0], &p_);
     if (status == 0) status = FromItem(key.prime[1], &q_);
     if (status == 0) status = FromItem(key.primeExponent[0], &dP_);
     if (status == 0) status = FromItem(key.primeExponent[1], &dQ_);
     if (status == 0) status = FromItem(key.coefficient, &qInv_);
+    if (status == 0) status = CheckComponents();
+    if (status == 0) status = Prepare(modulus_, &montN_);
     if (status == 0) status = Prepare(p_, &montP_);
     if (status == 0) status = Prepare(q_, &montQ_);
     return status;
   }
 
  protected:
-  // y = x^d mod n by the CRT step; a block not below n is refused.
+  // y = x^d mod n by the CRT step, released only when y^e mod n gives x
+  // back; a block not below n is refused.
   int Transform(const unsigned char* block, unsigned char* out, Q_SURRENDER_CTX* surrender) override {
-    QN_BIGNUM x{}, y{};
+    QN_BIGNUM x{}, y{}, back{};
     int status = QN_FromBytes(block, k_, &x);
     int result = 0;
     if (status == QN_OK && QN_Compare(&x, &modulus_) >= 0) result = kRsaStatusInputData;
+    const bool prepared = montN_.limbs != 0 && montP_.limbs != 0 && montQ_.limbs != 0;
     if (result == 0 && status == QN_OK) {
-      status = montP_.limbs != 0 && montQ_.limbs != 0
-                   ? QN_CrtPrivateMont(&x, &montP_, &montQ_, &dP_, &dQ_, &qInv_, &y, surrender)
-                   : QN_CrtPrivate(&x, &p_, &q_, &dP_, &dQ_, &qInv_, &y, surrender);
+      status = prepared ? QN_CrtPrivateMont(&x, &montP_, &montQ_, &dP_, &dQ_, &qInv_, &y, surrender)
+                        : QN_CrtPrivate(&x, &p_, &q_, &dP_, &dQ_, &qInv_, &y, surrender);
+    }
+    if (result == 0 && status == QN_OK) {
+      status = prepared ? QN_ModExpMont(&y, &e_, &montN_, &back, surrender)
+                        : QN_ModExp(&y, &e_, &modulus_, &back, surrender);
+      if (status == QN_OK && QN_Compare(&back, &x) != 0) result = kRsaStatusInputData;
     }
     if (result == 0) result = status == QN_OK ? WriteBlock(y, k_, out) : BignumStatusToMethodStatus(status);
+    if (result != 0) QMem_Wipe(out, k_);
     QN_Release(&x);
     QN_Release(&y);
+    QN_Release(&back);
     return result;
   }
 
  private:
-  QN_BIGNUM p_{}, q_{}, dP_{}, dQ_{}, qInv_{};
-  QN_MONT_CTX montP_{}, montQ_{};
+  // The key's components must belong together: p*q = n, e*dP = 1 mod p-1,
+  // e*dQ = 1 mod q-1, qInv*q = 1 mod p with qInv < p, and 1 < e < n. Any
+  // failure is the input-data status.
+  int CheckComponents() {
+    QN_BIGNUM t{}, p1{}, q1{};
+    int status = QN_Multiply(&p_, &q_, &t);
+    bool good = status == QN_OK && QN_Compare(&t, &modulus_) == 0;
+    good = good && QN_BitLength(&p_) > 1 && QN_BitLength(&q_) > 1 && QN_BitLength(&e_) > 1 &&
+           QN_Compare(&e_, &modulus_) < 0 && QN_Compare(&qInv_, &p_) < 0;
+    if (good) status = QN_Copy(&p_, &p1);
+    if (good && status == QN_OK) status = QN_SubtractWord(1, &p1);
+    if (good && status == QN_OK) status = QN_Copy(&q_, &q1);
+    if (good && status == QN_OK) status = QN_SubtractWord(1, &q1);
+    if (good && status == QN_OK) good = ProductIsOne(&e_, &dP_, &p1, &t, &status);
+    if (good && status == QN_OK) good = ProductIsOne(&e_, &dQ_, &q1, &t, &status);
+    if (good && status == QN_OK) good = ProductIsOne(&qInv_, &q_, &p_, &t, &status);
+    QN_Release(&t);
+    QN_Release(&p1);
+    QN_Release(&q1);
+    if (status == QN_ERR_ALLOC) return BignumStatusToMethodStatus(status);
+    return good && status == QN_OK ? 0 : kRsaStatusInputData;
+  }
+  // Whether a*b mod m is 1, with |t| as the work number.
+  static bool ProductIsOne(const QN_BIGNUM* a, const QN_BIGNUM* b, const QN_BIGNUM* m, QN_BIGNUM* t, int* status) {
+    *status = QN_ModMultiply(a, b, m, t);
+    return *status == QN_OK && QN_BitLength(t) == 1 && t->words[0] == 1;
+  }
+
+  QN_BIGNUM e_{}, p_{}, q_{}, dP_{}, dQ_{}, qInv_{};
+  QN_MONT_CTX montN_{}, montP_{}, montQ_{};
 };
 
 template <class Method, class Key>

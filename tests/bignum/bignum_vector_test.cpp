@@ -69,6 +69,16 @@ std::string PowerWith(int vector, const QN_BIGNUM* b, const QN_BIGNUM* e, const 
   return Hex(r);
 }
 
+// base^e mod m by the constant-time entry point, kernels as PowerWith.
+std::string PowerConsttime(int vector, const QN_BIGNUM* b, const QN_BIGNUM* e, const QN_BIGNUM* m) {
+  KernelChoice choice(vector);
+  Mont ctx;
+  Num r;
+  if (QN_MontSet(m, &ctx.c) != 0) return "<set failed>";
+  if (QN_ModExpMontConsttime(b, e, &ctx.c, r, nullptr) != 0) return "<exp failed>";
+  return Hex(r);
+}
+
 // Moduli whose sizes hit the vector kernels (and their neighbours, which
 // must take the 64-bit path), with special values among random ones.
 TEST(BignumVector, AgreesWithScalarAndGmp) {
@@ -113,6 +123,8 @@ TEST(BignumVector, AgreesWithScalarAndGmp) {
       std::string off = PowerWith(0, b, e, m, &limbsOff);
       EXPECT_EQ(on, Hex(want)) << bits << " bits, round " << round;
       EXPECT_EQ(off, Hex(want)) << bits << " bits, round " << round;
+      EXPECT_EQ(PowerConsttime(1, b, e, m), Hex(want)) << bits << " bits, round " << round << ", constant time";
+      EXPECT_EQ(PowerConsttime(0, b, e, m), Hex(want)) << bits << " bits, round " << round << ", constant time";
       EXPECT_EQ(limbsOff, 0);
       const bool sized = bits == 512 || bits == 1024 || bits == 1000 || bits == 961 || bits == 2048 || bits == 2017;
       if (vector && sized) {
@@ -211,6 +223,101 @@ TEST(BignumVector, CrtWithPreparedPrimes) {
         ASSERT_EQ(QN_CrtPrivateMont(k.x, &cp.c, &cq.c, k.dp, k.dq, k.qinv, r, nullptr), 0);
         EXPECT_EQ(Hex(r), Hex(want));
       }
+    }
+  }
+}
+
+// The constant-time CRT step against the plain one for inputs that are not
+// a well-formed key: a second prime much longer than the first (the input
+// then spans several chunks of the first), a coefficient and exponents not
+// reduced, inputs 0 and far above the modulus, tiny moduli.
+TEST(BignumVector, ConstantTimeCrtMatchesThePlainStep) {
+  struct Case {
+    const char* name;
+    unsigned long pBits, qBits, dBits, qInvBits, xBits;
+  };
+  const Case cases[] = {
+      {"balanced 1024", 512, 512, 512, 512, 1024},
+      {"balanced 2048", 1024, 1024, 1024, 1024, 2048},
+      {"q much longer than p", 256, 1500, 256, 256, 1756},
+      {"p longer than q", 1024, 300, 1024, 1024, 1324},
+      {"unreduced exponents and coefficient", 512, 512, 700, 900, 1024},
+      {"x far above p*q", 512, 512, 512, 512, 3000},
+      {"x is 0", 512, 512, 512, 512, 0},
+      {"one-limb primes", 40, 33, 40, 40, 70},
+  };
+  Rng rng(77);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int round = 0; round < 3; ++round) {
+      Z zp, zq, zdp, zdq, zqinv, zx;
+      rng.Fill(zp, c.pBits);
+      mpz_setbit(zp, c.pBits - 1);
+      mpz_setbit(zp, 0);
+      rng.Fill(zq, c.qBits);
+      mpz_setbit(zq, c.qBits - 1);
+      mpz_setbit(zq, 0);
+      rng.Fill(zdp, c.dBits);
+      rng.Fill(zdq, c.dBits);
+      rng.Fill(zqinv, c.qInvBits);
+      if (c.xBits != 0) rng.Fill(zx, c.xBits);
+      Num p, q, dp, dq, qinv, x, want;
+      ASSERT_EQ(FromMpz(p, zp), 0);
+      ASSERT_EQ(FromMpz(q, zq), 0);
+      ASSERT_EQ(FromMpz(dp, zdp), 0);
+      ASSERT_EQ(FromMpz(dq, zdq), 0);
+      ASSERT_EQ(FromMpz(qinv, zqinv), 0);
+      ASSERT_EQ(FromMpz(x, zx), 0);
+      ASSERT_EQ(QN_CrtPrivate(x, p, q, dp, dq, qinv, want, nullptr), 0);
+      for (int vector = 0; vector <= 1; ++vector) {
+        KernelChoice choice(vector);
+        Mont cp, cq;
+        ASSERT_EQ(QN_MontSet(p, &cp.c), 0);
+        ASSERT_EQ(QN_MontSet(q, &cq.c), 0);
+        Num r;
+        ASSERT_EQ(QN_CrtPrivateMont(x, &cp.c, &cq.c, dp, dq, qinv, r, nullptr), 0);
+        EXPECT_EQ(Hex(r), Hex(want)) << "round " << round << ", vector " << vector;
+      }
+    }
+  }
+}
+
+// The constant-time path does the same work for every exponent below the
+// modulus: as many windows (surrender calls) for 0, 1, a short and a full
+// exponent. The plain path's count follows the exponent's length.
+TEST(BignumVector, ConstantTimeWorkDoesNotFollowTheExponent) {
+  Rng rng(9);
+  for (unsigned long bits : {512ul, 1024ul, 1003ul}) {
+    Z zm, zb, zfull;
+    rng.Fill(zm, bits);
+    mpz_setbit(zm, bits - 1);
+    mpz_setbit(zm, 0);
+    rng.Fill(zb, bits - 1);
+    rng.Fill(zfull, bits - 1);
+    Num m, b;
+    ASSERT_EQ(FromMpz(m, zm), 0);
+    ASSERT_EQ(FromMpz(b, zb), 0);
+    for (int vector = 0; vector <= 1; ++vector) {
+      KernelChoice choice(vector);
+      Mont ctx;
+      ASSERT_EQ(QN_MontSet(m, &ctx.c), 0);
+      std::vector<int> calls;
+      for (unsigned long e : {0ul, 1ul, 65537ul, 0ul}) {
+        Num ex, r;
+        Z ze;
+        if (calls.size() == 3) {
+          mpz_set(ze, zfull);
+        } else {
+          mpz_set_ui(ze, e);
+        }
+        ASSERT_EQ(FromMpz(ex, ze), 0);
+        int count = 0;
+        Q_SURRENDER_CTX counter{[](void* h) { return ++*static_cast<int*>(h), 0; }, &count};
+        ASSERT_EQ(QN_ModExpMontConsttime(b, ex, &ctx.c, r, &counter), 0);
+        calls.push_back(count);
+      }
+      EXPECT_EQ(calls, std::vector<int>(4, calls[0])) << bits << " bits, vector " << vector;
+      EXPECT_GT(calls[0], 100);
     }
   }
 }

@@ -3,6 +3,7 @@
 // and the translation of its codes.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -484,6 +485,80 @@ TEST(AsnEncode, SetOfIsWrittenAscending) {
     int status = 0;
     EXPECT_EQ(HexOf(EncodeOne(c.t, &values, &status)), c.expected);
     EXPECT_EQ(status, 0);
+  }
+}
+
+// Element lists the writer must refuse rather than encode: a pre-encoded
+// element of indefinite length in a SET (sorting it would never advance),
+// and a high tag number on the later items of a split element (the length
+// pass would count identifier octets the writer never writes).
+TEST(AsnEncode, RefusedElementLists) {
+  const Bytes small = Hex("040101"), indefinite = Hex("308004010100" "00"), tail = Hex("21");
+  const Bytes part1 = Hex("aabb"), part2 = Hex("ccdd");
+  struct Case {
+    const char* name;
+    std::function<int(ElementList*)> build;  // the status of the appends
+    int appendStatus;
+    int writeStatus;
+    const char* written;
+  };
+  const Case cases[] = {
+      {"indefinite element in a SET",
+       [&](ElementList* l) {
+         int s = ElementAppendStart(l, 0x31);
+         if (s == 0) s = ElementAppendRaw(l, small.data(), 3);
+         if (s == 0) s = ElementAppendRaw(l, indefinite.data(), static_cast<uint32_t>(indefinite.size()));
+         return s != 0 ? s : ElementAppendEnd(l, true);
+       },
+       0, kAsnErrArgument, ""},
+      {"indefinite element alone in a SET",
+       [&](ElementList* l) {
+         int s = ElementAppendStart(l, 0x31);
+         if (s == 0) s = ElementAppendRaw(l, indefinite.data(), static_cast<uint32_t>(indefinite.size()));
+         if (s == 0) s = ElementAppendRaw(l, small.data(), 3);
+         return s != 0 ? s : ElementAppendEnd(l, true);
+       },
+       0, kAsnErrArgument, ""},
+      {"split element",
+       [&](ElementList* l) {
+         int s = ElementAppendContent(l, 0x04, part1.data(), 2, true);
+         return s != 0 ? s : ElementAppendContent(l, 0x04, part2.data(), 2);
+       },
+       0, 0, "0404aabbccdd"},
+      {"high tag number on a whole element",
+       [&](ElementList* l) { return ElementAppendContent(l, 0x9f, part1.data(), 2, false, tail.data(), 1); },
+       0, 0, "9f2102aabb"},
+      {"high tag number on the first item of a split",
+       [&](ElementList* l) { return ElementAppendContent(l, 0x9f, part1.data(), 2, true, tail.data(), 1); },
+       kAsnErrArgument, 0, ""},
+      {"high tag number on a later item of a split",
+       [&](ElementList* l) {
+         int s = ElementAppendContent(l, 0x84, part1.data(), 2, true);
+         return s != 0 ? s : ElementAppendContent(l, 0x9f, part2.data(), 2, false, tail.data(), 1);
+       },
+       kAsnErrArgument, 0, "8402aabb"},
+      {"later item given a tail behind the appender's back",
+       [&](ElementList* l) {
+         int s = ElementAppendContent(l, 0x84, part1.data(), 2, true);
+         if (s == 0) s = ElementAppendContent(l, 0x84, part2.data(), 2);
+         l->items[1].extra = 1;
+         l->items[1].identTail = tail.data();
+         return s;
+       },
+       0, kAsnErrArgument, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ElementList list;
+    EXPECT_EQ(c.build(&list), c.appendStatus);
+    if (c.appendStatus != 0 && list.count > 0) {
+      // What was appended before the refusal, ended, still makes an element.
+      list.items[list.count - 1].kind &= ~kItemContinued;
+    }
+    Owned out;
+    EXPECT_EQ(ElementListWrite(&list, &out.data, &out.len), c.writeStatus);
+    EXPECT_EQ(HexOf(out), c.written);
+    ElementListRelease(&list);
   }
 }
 

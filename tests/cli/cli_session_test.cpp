@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "cli_harness.h"
+#include "services/kvservices.h"
 
 namespace clitest {
 namespace {
@@ -174,4 +175,41 @@ TEST_F(Session, FailurePaths) {
 }
 
 }  // namespace
+// The key file's private key is DES-CBC without integrity. Flipping a bit
+// of the cipher text five blocks from the end garbles that plain-text block
+// and flips one bit in the next: both lie inside the coefficient INTEGER (the
+// last field), so the DER and the padding stay valid and the key decrypts
+// with the right password. Signing with such a key would give away a prime
+// (gcd(s^e - m, n)); it is refused and no certificate is written.
+TEST_F(Session, TamperedRootKeyIsRefusedAndNothingIsSigned) {
+  Expect({"new-root", "--org", "Acme", "--country", "US", "--password-file", "root.txt"}, 0,
+         "Creating root certficate and keys...\nRoot certificate and keys successfully created.\n", "");
+  std::string key = ReadFile("kvroot.key");
+  ASSERT_GT(key.size(), 4u);
+  ASSERT_EQ(key[0], 0x01);
+  ASSERT_EQ(key[1], 0x02);
+  const size_t cipherLength = (static_cast<unsigned char>(key[2]) << 8) | static_cast<unsigned char>(key[3]);
+  ASSERT_EQ(cipherLength % 8, 0u);
+  ASSERT_GT(cipherLength, 200u);
+  key[4 + cipherLength - 40 + 3] ^= 0x10;
+  WriteFile("kvroot.key", key);
+
+  // Still a well-formed private key under the right password.
+  unsigned char plain[4096];
+  int plainLength = 0;
+  ASSERT_EQ(errKVKeyFileGetPrivateKeyEx(Path("kvroot.key").c_str(), plain, &plainLength, "rootpass1"), 0);
+
+  Result r = Run({"new-server", "--host", "web1", "--password-file", "web.txt", "--root-password-file", "root.txt"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_FALSE(Exists("web1.crt"));
+  EXPECT_NE(r.err.find("Unable to create server certificate and keys."), std::string::npos) << r.err;
+  MakeKeyFile("mail.key", "mailpass1");
+  WriteFile("mail.txt", "mailpass1\n");
+  r = Run({"create-server-cert", "mail.key", "--host", "mail", "--password-file", "mail.txt", "--root-password-file",
+           "root.txt"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_FALSE(Exists("mail.crt"));
+  EXPECT_NE(r.err.find("Unable to create server certificate."), std::string::npos) << r.err;
+}
+
 }  // namespace clitest

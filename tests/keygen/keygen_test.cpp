@@ -187,6 +187,28 @@ TEST(RsaKeyGen, WhichRandomBytesMakeThePrimes) {
   }
 }
 
+// When both primes come from the same bytes they are equal, which makes no
+// key: the generator draws fresh bytes and starts again with both primes.
+TEST(RsaKeyGen, EqualPrimesStartAgain) {
+  Bytes script(132);
+  for (size_t i = 0; i < 64; ++i) script[i] = script[66 + i] = static_cast<unsigned char>(i * 29 + 3);
+  ScriptedRandom::script = script;
+  Q_ALGORITHM_OBJ random = nullptr;
+  ASSERT_EQ(Q_CreateAlgorithmObject(&random), 0);
+  ASSERT_EQ(Q_SetAlgorithmInfo(random, Scripted, nullptr), 0);
+  ASSERT_EQ(Q_RandomInit(random, kRandomChooser, nullptr), 0);
+  KeyPair pair;
+  EXPECT_EQ(Generate(1024, Q_ITEM{kF4, 3}, random, &pair), 0);
+  Q_DestroyAlgorithmObject(&random);
+  const Q_RSA_PRIVATE_CRT_KEY* crt = pair.Crt();
+  ASSERT_NE(crt, nullptr);
+  Mpz p(crt->prime[0]), q(crt->prime[1]), n(crt->modulus), pq;
+  EXPECT_GT(mpz_cmp(p.v, q.v), 0);
+  mpz_mul(pq.v, p.v, q.v);
+  EXPECT_EQ(mpz_cmp(pq.v, n.v), 0);
+  EXPECT_EQ(mpz_sizeinbase(n.v, 2), 1024u);
+}
+
 TEST(RsaKeyGen, RefusedParameters) {
   unsigned char four[] = {0x04};
   unsigned char zeroPaddedF4[] = {0x00, 0x00, 0x01, 0x00, 0x01};

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <vector>
 
 #include "rsa/rsa_support.h"
 #include "support/json.h"
@@ -191,6 +193,58 @@ TEST_F(ForgedSignatures, SignatureCapacityAndKeyForms) {
   uint32_t len = 0;
   EXPECT_EQ(Q_SignFinal(alg, out, &len, 127, nullptr, nullptr), Q_ERR_OUTPUT_LEN);
   Q_DestroyAlgorithmObject(&alg);
+}
+
+// A private key whose components do not belong together (a key file's
+// private key has no integrity of its own) is refused with 524 before it
+// signs anything: one faulty CRT half in a signature would give away a prime.
+TEST_F(ForgedSignatures, KeysWhoseComponentsDisagreeAreRefused) {
+  void* info = nullptr;
+  ASSERT_EQ(Q_GetKeyInfo(&info, key_->priv, QK_RSAPrivateCRT), 0);
+  const auto* crt = static_cast<const Q_RSA_PRIVATE_CRT_KEY*>(info);
+  // modulus, public exponent, private exponent, p, q, dP, dQ, qInv
+  const Q_ITEM* fields[8] = {&crt->modulus,          &crt->publicExponent,   &crt->privateExponent,
+                             &crt->prime[0],         &crt->prime[1],         &crt->primeExponent[0],
+                             &crt->primeExponent[1], &crt->coefficient};
+  std::vector<Bytes> original;
+  for (const Q_ITEM* f : fields) original.emplace_back(f->data, f->data + f->len);
+  struct Row {
+    const char* what;
+    std::function<void(std::vector<Bytes>&)> change;
+    int expected;
+  };
+  const Row rows[] = {
+      {"the key as it is", [](std::vector<Bytes>&) {}, 0},
+      {"private exponent changed (not used)", [](std::vector<Bytes>& c) { c[2][10] ^= 0x01; }, 0},
+      {"one bit of exponent 2", [](std::vector<Bytes>& c) { c[6][20] ^= 0x10; }, Q_ERR_INPUT_DATA},
+      {"one bit of the coefficient", [](std::vector<Bytes>& c) { c[7][30] ^= 0x10; }, Q_ERR_INPUT_DATA},
+      {"one bit of exponent 1", [](std::vector<Bytes>& c) { c[5].back() ^= 0x02; }, Q_ERR_INPUT_DATA},
+      {"one bit of prime 1", [](std::vector<Bytes>& c) { c[3][5] ^= 0x01; }, Q_ERR_INPUT_DATA},
+      {"one bit of the modulus", [](std::vector<Bytes>& c) { c[0][40] ^= 0x01; }, Q_ERR_INPUT_DATA},
+      {"public exponent 3", [](std::vector<Bytes>& c) { c[1] = {0x03}; }, Q_ERR_INPUT_DATA},
+      {"primes swapped", [](std::vector<Bytes>& c) { std::swap(c[3], c[4]); }, Q_ERR_INPUT_DATA},
+      {"prime 1 is 1", [](std::vector<Bytes>& c) { c[3] = {0x01}; }, Q_ERR_INPUT_DATA},
+      {"coefficient 0", [](std::vector<Bytes>& c) { c[7] = {0x00}; }, Q_ERR_INPUT_DATA},
+  };
+  const Bytes message = Text("a certificate's to-be-signed part");
+  for (const Row& row : rows) {
+    std::vector<Bytes> c = original;
+    row.change(c);
+    Q_RSA_PRIVATE_CRT_KEY changed{};
+    Q_ITEM* items[8] = {&changed.modulus,          &changed.publicExponent,   &changed.privateExponent,
+                        &changed.prime[0],         &changed.prime[1],         &changed.primeExponent[0],
+                        &changed.primeExponent[1], &changed.coefficient};
+    for (int i = 0; i < 8; ++i) *items[i] = Q_ITEM{c[i].data(), static_cast<uint32_t>(c[i].size())};
+    Q_KEY_OBJ key = nullptr;
+    ASSERT_EQ(Q_CreateKeyObject(&key), 0);
+    ASSERT_EQ(Q_SetKeyInfo(key, QK_RSAPrivateCRT, &changed), 0) << row.what;
+    Bytes signature;
+    EXPECT_EQ(rsatest::Sign(QA_SHA1WithRSA, key, message, &signature), row.expected) << row.what;
+    if (row.expected == 0) {
+      EXPECT_EQ(rsatest::Verify(QA_SHA1WithRSA, key_->pub, message, signature), 0) << row.what;
+    }
+    Q_DestroyKeyObject(&key);
+  }
 }
 
 TEST(RsaSignatureDer, AlgorithmIdentifiersReadAndWritten) {

@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "services/kvservices.h"
 #include "services_support.h"
+#include "support/memory_hooks.h"
 #include "support/openssl_cli.h"
 
 namespace {
@@ -303,6 +304,26 @@ TEST_F(Chain, VerifyCases) {
   const Bytes crit = ReadFile(Path("crit.der"));
   EXPECT_EQ(iVerifyCertificate(crit.data(), rootKey.key, static_cast<int>(crit.size())),
             C_ERR_EXT_UNHANDLED_CRITICAL);
+}
+
+// Running out of memory anywhere in verification is 19001, never a verdict
+// on the certificate (19007) or the key (19006); nothing is left behind.
+TEST_F(Chain, VerifyOutOfMemoryIsReportedAsSuch) {
+  const Bytes cert = Server();
+  const Bytes& rootPublic = Get().root.publicKey;
+  std::vector<int> seen;
+  const uint64_t allocations = testsupport::ForEachAllocationFailure(
+      [&] {
+        return errKVCertX509Verify(static_cast<int>(rootPublic.size()), rootPublic.data(),
+                                   static_cast<int>(cert.size()), cert.data());
+      },
+      [&](int status, const testsupport::MemoryWatch& watch) {
+        seen.push_back(status);
+        EXPECT_EQ(status, KV_CERT_OUT_OF_MEMORY) << "allocation " << seen.size();
+        EXPECT_EQ(watch.leakedBlocks(), 0) << "allocation " << seen.size();
+      });
+  EXPECT_GT(allocations, 5u);
+  EXPECT_EQ(seen.size(), allocations);
 }
 
 TEST_F(Chain, OpensslReadsAndVerifiesWhatWeWrite) {
