@@ -30,11 +30,13 @@ class Files : public CliTest {
   // Runs |args| and checks status and both streams exactly ("@" stands for
   // the temporary directory).
   void Expect(const std::vector<std::string>& args, int status, const std::string& out, const std::string& err) {
+    std::string command;
+    for (const std::string& a : args) command += a + " ";
     const Result r = Run(args, "", kDeadlineSeconds);
-    EXPECT_FALSE(r.timedOut) << args[0] << " " << args[1];
-    EXPECT_EQ(r.status, status) << args[0];
-    EXPECT_EQ(r.out, ReplaceAll(out, "@", dir_)) << args[0];
-    EXPECT_EQ(r.err, ReplaceAll(err, "@", dir_)) << args[0];
+    EXPECT_FALSE(r.timedOut) << command;
+    EXPECT_EQ(r.status, status) << command;
+    EXPECT_EQ(r.out, ReplaceAll(out, "@", dir_)) << command;
+    EXPECT_EQ(r.err, ReplaceAll(err, "@", dir_)) << command;
   }
 };
 
