@@ -256,7 +256,9 @@ bool MainDialog::SaveRootSetting(const std::string& certPath) {
   // Kept in the user's own settings because the machine-wide file cannot be
   // written: said once, so the administrator knows where it went.
   std::string where;
-  if (saved && context_.settings.TakeFallbackNotice(where)) context_.ui.ShowMessage(FormatText(kKeptForUserText, where));
+  if (saved && context_.settings.TakeFallbackNotice(where)) {
+    context_.ui.ShowMessage(FormatText(kKeptForUserText, where));
+  }
   return saved;
 }
 
