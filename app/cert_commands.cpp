@@ -174,9 +174,7 @@ int CertCommands::SelectRoot(const std::string& certPath) {
     context_.Error(FormatText(LoadString(2025), certPath));
     return 0;
   }
-  // The key file: the path cut before its last "." (wherever it is), ".key".
-  const size_t dot = certPath.rfind('.');
-  const std::string keyPath = (dot == std::string::npos ? certPath : certPath.substr(0, dot)) + LoadString(1010);
+  const std::string keyPath = KeyFileFor(context_, certPath);
   if (!context_.files.Find(keyPath)) {
     context_.Error(FormatText(LoadString(2000), keyPath));
     return 0;

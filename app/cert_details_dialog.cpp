@@ -3,6 +3,7 @@
 #include <cctype>
 #include <vector>
 
+#include "app/key_files.h"
 #include "app/main_dialog.h"
 #include "app/utf8_text.h"
 
@@ -110,7 +111,8 @@ void CertDetailsDialog::OnInitDialog() {
       break;
     case kModeCertForKey:
       certFile = directory + baseName + certExt;
-      keyFile = directory + baseName + keyExt;
+      // The chosen key file as it is named on disk ("web1.Key" too).
+      keyFile = ExistingKeyFile(context_, directory + baseName + keyExt);
       controls_.enabled[kIdKeyFile] = false;
       controls_.enabled[kIdKeyDirectory] = false;
       controls_.enabled[kIdConfirmPassword] = false;

@@ -31,6 +31,14 @@ void CopyPassword(const std::string& password, char (&buffer)[kPasswordBufferSiz
 
 }  // namespace
 
+std::string KeyFileFor(const AppContext& context, const std::string& certPath) {
+  return ExistingKeyFile(context, kvplatform::PathWithExtension(certPath, LoadString(1010)));
+}
+
+std::string ExistingKeyFile(const AppContext& context, const std::string& keyPath) {
+  return kvplatform::MatchExtensionCase(context.files, keyPath);
+}
+
 int GenerateKeyFile(AppContext& context, int modulusBytes, unsigned char* publicKey, int* publicLength,
                     unsigned char* privateKey, int* privateLength, const std::string& keyPath,
                     const std::string& password) {

@@ -23,6 +23,17 @@ int GenerateKeyFile(AppContext& context, int modulusBytes, unsigned char* public
                     unsigned char* privateKey, int* privateLength, const std::string& keyPath,
                     const std::string& password);
 
+// The key file that belongs to the certificate file |certPath|: the path cut
+// before its last "." with ".key" in its place; when no entry of exactly that
+// name is there, the file whose name differs only in the case of its
+// extension ("ROOT.KEY" beside "ROOT.CRT"). The one rule for every command
+// and front end.
+std::string KeyFileFor(const AppContext& context, const std::string& certPath);
+
+// The key file |keyPath| as it is on disk: itself, or the file whose name
+// differs only in the case of its extension (see KeyFileFor).
+std::string ExistingKeyFile(const AppContext& context, const std::string& keyPath);
+
 // 0 when |password| decrypts the private key of the key file |keyPath|;
 // -1 (reported) when the file does not exist; otherwise the service's code.
 int CheckRootKeyPassword(AppContext& context, const std::string& keyPath, const std::string& password);

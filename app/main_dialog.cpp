@@ -23,6 +23,11 @@ const std::vector<int> kMainControls = {kIdRootCertField, kIdDirectoryCombo, kId
 // A registry value is read into a 260-byte buffer: longer values do not fit.
 constexpr size_t kMaxRememberedPath = 259;
 
+// Where the remembered root went when the machine-wide settings could not be
+// written.
+constexpr char kKeptForUserText[] =
+    "The settings for all users cannot be written; the current root certificate is remembered for you alone, in %s.";
+
 // The list box sorts without regard to case.
 bool ListOrder(const std::string& a, const std::string& b) {
   size_t n = std::min(a.size(), b.size());
@@ -244,7 +249,14 @@ void MainDialog::SetCurrentRoot(const std::string& certPath, const std::string& 
 }
 
 bool MainDialog::SaveRootSetting(const std::string& certPath) {
-  return context_.settings.WriteValue(LoadString(1014), LoadString(1015), certPath);
+  const bool saved = context_.settings.WriteValue(LoadString(1014), LoadString(1015), certPath);
+  // Kept in the user's own settings because the machine-wide file cannot be
+  // written: said once, so the administrator knows where it went.
+  std::string where;
+  if (saved && context_.settings.TakeFallbackNotice(where)) {
+    context_.ui.ShowMessage(FormatText(kKeptForUserText, where));
+  }
+  return saved;
 }
 
 void MainDialog::RestoreRootSetting() {

@@ -127,6 +127,9 @@ class MainDialog {
   std::string GetSelectedFilePath() const;
   void OnFileSelectionChanged();
   void SetCurrentRoot(const std::string& certPath, const std::string& keyPath, const std::string& password);
+  // Remembers |certPath| as the root in the settings; true when it was
+  // written. When the settings had to keep it in the user's own file, says
+  // where (once).
   bool SaveRootSetting(const std::string& certPath);
   void RestoreRootSetting();
   // The directory picker: on confirmation |path| is a directory, "/" and

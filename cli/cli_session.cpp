@@ -39,13 +39,6 @@ std::string NotAvailable(const std::string& command) {
   return command + " is not available in this build (it was built without the certificate commands).";
 }
 
-// The key file that belongs to a root certificate: the path cut before its
-// last "." (or all of it), then ".key", as root selection looks for it.
-std::string RootKeyFileFor(const std::string& certPath) {
-  const size_t dot = certPath.rfind('.');
-  return (dot == std::string::npos ? certPath : certPath.substr(0, dot)) + LoadString(1010);
-}
-
 #ifndef KVAPP_CERT_COMMANDS
 // Without the certificate commands: New Root Certificate and Keys opens and
 // checks the details dialog as the real command does, then says it cannot
@@ -120,7 +113,7 @@ class Session {
     if (!withPassword && ui_.rootPromptReached && main.rootSelected() == 0) {
       std::string path;
       if (context_.settings.ReadValue(LoadString(1014), LoadString(1015), path)) {
-        main.SetCurrentRoot(path, RootKeyFileFor(path), "");
+        main.SetCurrentRoot(path, kvapp::KeyFileFor(context_, path), "");
       }
     }
     ui_.rootMode = TerminalUi::RootPasswordMode::kAsk;
@@ -432,7 +425,8 @@ int RunInvocation(const Invocation& inv, std::FILE* out, std::FILE* err) {
   }
 
   kvplatform::PosixFileSystem files;
-  kvplatform::FileSettingsStore settings(kvplatform::FileSettingsStore::DefaultPath());
+  kvplatform::SettingsWithUserFallback settings(kvplatform::FileSettingsStore::DefaultPath(),
+                                                kvplatform::UserSettingsPath());
   kvapp::AppContext context{ui, files, settings};
   kvplatform::SystemAdministratorTest administrator;
   Session session(inv, ui, context);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cryptokit/cryptokit.h"
+#include "platform/file_io.h"
 
 namespace kvcli {
 namespace {
@@ -197,27 +198,7 @@ WriteResult WriteNewFile(const std::string& path, const std::string& contents, m
 }
 
 bool ReadWholeFile(const std::string& path, size_t limit, std::string& contents) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) > limit) {
-    ::close(fd);
-    return false;
-  }
-  contents.assign(static_cast<size_t>(info.st_size), '\0');
-  size_t done = 0;
-  bool ok = true;
-  while (done < contents.size()) {
-    ssize_t n = ::read(fd, contents.data() + done, contents.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  return ok;
+  return kvplatform::ReadRegularFile(path, limit, contents);
 }
 
 }  // namespace kvcli

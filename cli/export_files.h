@@ -40,8 +40,9 @@ enum class WriteResult { kWritten, kExists, kFailed };
 // not be written whole is removed again.
 WriteResult WriteNewFile(const std::string& path, const std::string& contents, mode_t mode);
 
-// Reads a whole file of at most |limit| bytes. False when it cannot be read
-// or is larger.
+// Reads a whole regular file of at most |limit| bytes. False when it cannot
+// be read, is no regular file (a pipe or device is never waited on) or is
+// larger.
 bool ReadWholeFile(const std::string& path, size_t limit, std::string& contents);
 
 }  // namespace kvcli

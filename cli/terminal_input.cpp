@@ -10,6 +10,7 @@
 
 #include "app/strings.h"
 #include "app/utf8_text.h"
+#include "platform/file_io.h"
 
 namespace kvcli {
 namespace {
@@ -108,16 +109,12 @@ bool ReadLine(std::FILE* promptOut, const std::string& prompt, std::string& line
 }
 
 bool ReadFirstLineOfFile(const std::string& path, std::string& line) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  // A directory opens but does not read.
-  struct stat info;
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  const bool ok = ReadLineFrom(fd, line);
-  ::close(fd);
+  // A regular file, or a pipe a script feeds the password through; never a
+  // directory or a device.
+  const kvplatform::DescriptorCloser in(
+      kvplatform::OpenForReading(path.c_str(), kvplatform::OpenKind::kRegularFileOrPipe));
+  if (in.fd < 0) return false;
+  const bool ok = ReadLineFrom(in.fd, line);
   if (!ok) kvapp::WipeString(line);  // an empty file gives an empty password
   return true;
 }

@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(kvgui::AppIcon());
 
   kvplatform::PosixFileSystem files;
-  kvplatform::FileSettingsStore settings(kvplatform::FileSettingsStore::DefaultPath());
+  kvplatform::SettingsWithUserFallback settings(kvplatform::FileSettingsStore::DefaultPath(),
+                                              kvplatform::UserSettingsPath());
   kvplatform::SystemAdministratorTest administrator;
   kvgui::BlockingModalRunner runner;
   kvgui::QtUserInterface ui(runner);

@@ -1,13 +1,14 @@
 #include "platform/file_system.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <climits>
 #include <cstdio>
+
+#include "platform/file_io.h"
 
 namespace kvplatform {
 namespace {
@@ -44,14 +45,9 @@ bool MatchFilePattern(const std::string& pattern, const std::string& name) {
 }
 
 bool PosixFileSystem::CanOpenForReading(const std::string& path) {
-  if (path.empty()) return false;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  // A directory opens for reading on Linux but is no file to read from.
-  struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-  ::close(fd);
-  return ok;
+  // A directory, a pipe or a device is no file to read from.
+  DescriptorCloser in(OpenForReading(path.c_str()));
+  return in.fd >= 0;
 }
 
 bool PosixFileSystem::Find(const std::string& path) {
@@ -96,6 +92,31 @@ std::string PosixFileSystem::WorkingDirectory() {
   if (::getcwd(buffer, sizeof buffer) != nullptr) dir = buffer;
   if (dir.empty() || dir.back() != '/') dir += '/';
   return dir;
+}
+
+std::string PathWithExtension(const std::string& path, const std::string& extension) {
+  const size_t dot = path.rfind('.');
+  return (dot == std::string::npos ? path : path.substr(0, dot)) + extension;
+}
+
+std::string MatchExtensionCase(FileSystem& files, const std::string& path) {
+  if (files.Find(path)) return path;
+  const size_t slash = path.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot < nameStart) return path;
+  const std::string directory = path.substr(0, nameStart);
+  const std::string name = path.substr(nameStart);
+  const size_t stemLength = dot - nameStart;
+  // The listing matches the extension without regard to case; the stem must
+  // be the same byte for byte (wildcard characters in it match nothing more).
+  std::string found;
+  for (const std::string& candidate : files.ListFiles(directory + "*" + path.substr(dot))) {
+    if (candidate.size() != name.size() || candidate.compare(0, stemLength, name, 0, stemLength) != 0) continue;
+    if (!MatchFilePattern(name.substr(stemLength), candidate.substr(stemLength))) continue;
+    if (found.empty() || candidate < found) found = candidate;  // the same choice whatever the listing order
+  }
+  return found.empty() ? path : directory + found;
 }
 
 std::string RemovableMountDirectory(const std::string& path) {

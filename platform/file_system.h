@@ -11,7 +11,8 @@ namespace kvplatform {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // A file "exists" when it can be opened for reading.
+  // A file "exists" when it is a regular file that can be opened for
+  // reading (a pipe, a device or a directory in its place is refused).
   virtual bool CanOpenForReading(const std::string& path) = 0;
   // A directory search for exactly |path|: true when an entry of that name
   // (file or directory) is there.
@@ -39,6 +40,18 @@ class PosixFileSystem : public FileSystem {
 
 // Case-insensitive wildcard match of a whole |name| against |pattern|.
 bool MatchFilePattern(const std::string& pattern, const std::string& name);
+
+// |path| cut before its last "." (wherever it is; all of it when there is
+// none), then |extension| (".key"): the key file that belongs to a
+// certificate file.
+std::string PathWithExtension(const std::string& path, const std::string& extension);
+
+// The entry of |files| that |path| names, its extension matched without
+// regard to case: |path| when an entry of exactly that name is there, else
+// the plain file of the same directory with the same name but for the case of
+// its extension ("ROOT.KEY" for "ROOT.key"; the first in byte order when
+// there are several), else |path| unchanged.
+std::string MatchExtensionCase(FileSystem& files, const std::string& path);
 
 // When |path| lies on removable media (under /media/, /run/media/ or /mnt/),
 // the mount directory that holds it: /mnt/<name>, /media/<name> or

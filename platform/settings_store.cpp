@@ -1,6 +1,7 @@
 #include "platform/settings_store.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_io.h"
+
 namespace kvplatform {
 namespace {
 
@@ -16,33 +19,7 @@ namespace {
 constexpr size_t kMaxSettingsFileSize = 1 << 20;
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
-  // Only a regular file is read: a pipe in its place must not stall us.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  contents.clear();
-  char buffer[4096];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    contents.append(buffer, static_cast<size_t>(n));
-    if (contents.size() > kMaxSettingsFileSize) {
-      ok = false;
-      break;
-    }
-  }
-  ::close(fd);
-  return ok;
+  return ReadRegularFile(path, kMaxSettingsFileSize, contents);
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -144,6 +121,72 @@ bool FileSettingsStore::WriteValue(const std::string& key, const std::string& va
   if (ok) ok = ::rename(temp.c_str(), path_.c_str()) == 0;
   if (!ok) ::unlink(temp.c_str());
   return ok;
+}
+
+std::string UserSettingsPath() {
+  // Relative XDG directories are to be ignored, as are relative homes.
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') return std::string(config) + "/kvcatool/settings";
+  const char* home = std::getenv("HOME");
+  std::string homeDir = home != nullptr ? home : "";
+  if (homeDir.empty() || homeDir[0] != '/') {
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    homeDir.clear();
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+      homeDir = found->pw_dir;
+    }
+  }
+  if (homeDir.empty()) return {};
+  if (homeDir.back() == '/') homeDir.pop_back();
+  return homeDir + "/.config/kvcatool/settings";
+}
+
+SettingsWithUserFallback::SettingsWithUserFallback(std::string machinePath, std::string userPath)
+    : machine_(std::move(machinePath)), user_(std::move(userPath)) {}
+
+bool SettingsWithUserFallback::ReadValue(const std::string& key, const std::string& valueName, std::string& data) {
+  std::string machineValue, userValue;
+  const bool inMachine = machine_.ReadValue(key, valueName, machineValue);
+  const bool inUser = !user_.path().empty() && user_.path() != machine_.path() &&
+                      user_.ReadValue(key, valueName, userValue);
+  bool takeUser = inUser;
+  if (inUser && inMachine) {
+    // Both hold the value: the file written last holds the latest choice.
+    struct stat machineInfo, userInfo;
+    if (::stat(machine_.path().c_str(), &machineInfo) == 0 && ::stat(user_.path().c_str(), &userInfo) == 0) {
+      const auto& m = machineInfo.st_mtim;
+      const auto& u = userInfo.st_mtim;
+      takeUser = u.tv_sec > m.tv_sec || (u.tv_sec == m.tv_sec && u.tv_nsec >= m.tv_nsec);
+    }
+  }
+  if (takeUser) {
+    data = userValue;
+    return true;
+  }
+  if (inMachine) data = machineValue;
+  return inMachine;
+}
+
+bool SettingsWithUserFallback::WriteValue(const std::string& key, const std::string& valueName,
+                                          const std::string& data) {
+  if (machine_.WriteValue(key, valueName, data)) return true;
+  if (user_.path().empty() || user_.path() == machine_.path()) return false;
+  std::string before;
+  const bool changed = !user_.ReadValue(key, valueName, before) || before != data;
+  if (!user_.WriteValue(key, valueName, data)) return false;
+  if (changed && !noticeGiven_) noticePending_ = true;
+  return true;
+}
+
+bool SettingsWithUserFallback::TakeFallbackNotice(std::string& where) {
+  if (!noticePending_) return false;
+  noticePending_ = false;
+  noticeGiven_ = true;
+  where = user_.path();
+  return true;
 }
 
 }  // namespace kvplatform

@@ -21,6 +21,13 @@ class SettingsStore {
   // Writes |data| as |valueName| under |key|. False when it could not be
   // written; the store is then unchanged.
   virtual bool WriteValue(const std::string& key, const std::string& valueName, const std::string& data) = 0;
+  // True, once, when a write had to keep a value somewhere other than the
+  // store's usual place; |where| then names that place so the user can be
+  // told. The plain stores never do.
+  virtual bool TakeFallbackNotice(std::string& where) {
+    (void)where;
+    return false;
+  }
 };
 
 // The store in a file. Writing replaces the file atomically: the new contents
@@ -39,6 +46,39 @@ class FileSettingsStore : public SettingsStore {
 
  private:
   std::string path_;
+};
+
+// The user's own settings file: $XDG_CONFIG_HOME/kvcatool/settings, or
+// ~/.config/kvcatool/settings (the home directory from HOME, else the user
+// database). Empty when neither is known.
+std::string UserSettingsPath();
+
+// The machine-wide file with the user's own file behind it, for an
+// administrator who may not write the machine-wide one.
+//
+// Writing: the machine-wide file when it can be written, else the user's
+// own. The first write of a process that puts a new value into the user's
+// own file raises the fallback notice (TakeFallbackNotice), so the user is
+// told once where the value now lives; rewriting the same value there (as
+// every start does when the remembered root is selected again) says nothing.
+//
+// Reading: when only one file holds the value, that one; when both do, the
+// file modified last, the user's own on a tie. So a choice kept in the
+// user's file while the machine-wide one was out of reach wins until a later
+// choice reaches the machine-wide file (by this user once it can be written,
+// or by another administrator).
+class SettingsWithUserFallback : public SettingsStore {
+ public:
+  SettingsWithUserFallback(std::string machinePath, std::string userPath);
+  bool ReadValue(const std::string& key, const std::string& valueName, std::string& data) override;
+  bool WriteValue(const std::string& key, const std::string& valueName, const std::string& data) override;
+  bool TakeFallbackNotice(std::string& where) override;
+
+ private:
+  FileSettingsStore machine_;
+  FileSettingsStore user_;
+  bool noticePending_ = false;
+  bool noticeGiven_ = false;
 };
 
 }  // namespace kvplatform

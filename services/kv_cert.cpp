@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/file_io.h"
 #include "services/kv_internal.h"
 #include "services/kvservices.h"
 
@@ -20,14 +21,6 @@ constexpr size_t kMaxNameText = 255;
 constexpr size_t kMinSubjectText = 4;
 // Room for the issuer's public key in errKVCertX509VerifyWithCert.
 constexpr int kIssuerKeyRoom = 1000;
-
-// Closes the file on every exit.
-struct FileCloser {
-  FILE* file;
-  ~FileCloser() {
-    if (file != nullptr) std::fclose(file);
-  }
-};
 
 // Destroys a certificate object on every exit.
 struct CertObject {
@@ -60,7 +53,8 @@ int errKVCertReadFromFile(const char* path, int* length, unsigned char** buffer)
     KV_TRACE("errKVCertReadFromFile(): Error: no place for the certificate");
     return KV_CERT_BAD_LENGTH;
   }
-  FileCloser in{path != nullptr ? std::fopen(path, "rb") : nullptr};
+  // Only a regular file is read: a pipe or device in its place would stall.
+  kvplatform::FileCloser in(kvplatform::OpenStreamForReading(path));
   if (in.file == nullptr) {
     KV_TRACE("errKVCertReadFromFile(): Error: File not found");
     return KV_CERT_FILE_NOT_FOUND;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/file_io.h"
 #include "services/kv_internal.h"
 #include "services/kvservices.h"
 
@@ -18,13 +19,9 @@ namespace {
 constexpr char kTraceModule[] = "kv_keyfile";
 constexpr unsigned char kRecordMarker = 0x01;
 
-// Closes the file on every exit of the reader.
-struct FileCloser {
-  FILE* file;
-  ~FileCloser() {
-    if (file != nullptr) std::fclose(file);
-  }
-};
+// Key files hold a private key: only their owner may read them, whatever
+// the umask would allow.
+constexpr mode_t kKeyFileMode = 0600;
 
 }  // namespace
 
@@ -44,8 +41,16 @@ int iAddKeyToEndOfKeyFile(const char* path, int tag, const unsigned char* data, 
     // O_NONBLOCK keeps a pipe in the file's place from stalling the open;
     // anything but a regular file is refused below, and for regular files
     // the flag changes nothing.
-    fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kKeyFileMode);
     created = fd >= 0;
+    // The umask may only take bits away; a umask that took the owner's
+    // would leave a key file its owner cannot read back.
+    if (created && ::fchmod(fd, kKeyFileMode) != 0) {
+      ::close(fd);
+      ::unlink(path);
+      fd = -1;
+      created = false;
+    }
     if (fd < 0 && errno == EEXIST) fd = ::open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   }
   struct stat before;
@@ -89,7 +94,8 @@ int iAddKeyToEndOfKeyFile(const char* path, int tag, const unsigned char* data, 
 
 int iGetKeyFromKeyFile(const char* path, int tag, unsigned char* buffer, int* length) {
   KV_TRACE("iGetKeyFromKeyFile(): ENTER");
-  FileCloser in{path != nullptr ? std::fopen(path, "rb") : nullptr};
+  // Only a regular file is read: a pipe or device in its place would stall.
+  kvplatform::FileCloser in(kvplatform::OpenStreamForReading(path));
   if (in.file == nullptr) {
     KV_TRACE("iGetKeyFromKeyFile(): Error opening file");
     return KV_KEYFILE_CANNOT_READ;
@@ -201,12 +207,8 @@ int errKVKeyFileGetPrivateKeyEx(const char* path, unsigned char* buffer, int* le
 
 int iFileExists(const char* path) {
   KV_TRACE("iFileExists(): ENTER");
-  FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
-  int exists = 0;
-  if (file != nullptr) {
-    std::fclose(file);
-    exists = 1;
-  }
+  const kvplatform::FileCloser file(kvplatform::OpenStreamForReading(path));
+  const int exists = file.file != nullptr ? 1 : 0;
   KV_TRACE("iFileExists(): EXIT");
   return exists;
 }

@@ -167,19 +167,20 @@ int errKVPKCS5PBEncDnc(const int* inputLength, const unsigned char* input, int* 
 
 int iAddKeyToEndOfKeyFile(const char* path, int tag, const unsigned char* data, int length);
 int iGetKeyFromKeyFile(const char* path, int tag, unsigned char* buffer, int* length);
-// Append a tag 2 (encrypted private key) or tag 1 (public key) record.
-// 0, 19301 or 19302.
+// Append a tag 2 (encrypted private key) or tag 1 (public key) record. A key
+// file made here gets mode 0600 whatever the umask. 0, 19301 or 19302.
 int errKVKeyFileAddPrivateKeyToEnd(const char* path, const unsigned char* data, int length);
 int errKVKeyFileAddPublicKeyToEnd(const char* path, const unsigned char* data, int length);
 // The data of the first tag 2 or tag 1 record into a 4096-byte buffer.
-// 0 or 19303 to 19305.
+// 0 or 19303 to 19305 (19303 also when the path names no regular file: a
+// pipe or device is never waited on).
 int errKVKeyFileGetPrivateKey(const char* path, unsigned char* buffer, int* length);
 int errKVKeyFileGetPublicKey(const char* path, unsigned char* buffer, int* length);
 // The decrypted private key (type 101) of the key file. |buffer| holds the
 // record's length (4096 bytes are always enough). 0, a key-file code, or the
 // decryption's toolkit code (524 for a wrong password).
 int errKVKeyFileGetPrivateKeyEx(const char* path, unsigned char* buffer, int* length, const char* password);
-// 1 when the file can be opened for reading, else 0.
+// 1 when the path names a regular file that can be opened for reading, else 0.
 int iFileExists(const char* path);
 
 // ---------------------------------------------------------------------------
@@ -210,7 +211,8 @@ struct CertNameFields {
 #define KV_CERT_MAX_FILE_SIZE (1024 * 1024)
 
 // Reads a whole certificate file into a new buffer. 0; 19004 when the file
-// cannot be opened; 19011 when it is empty, larger than 1 MiB or cannot be
+// cannot be opened or is no regular file (a pipe or device is never waited
+// on); 19011 when it is empty, larger than 1 MiB or cannot be
 // read in full (after a short read the buffer has been handed out and the
 // caller releases it); 19001; 19005 for null out-arguments.
 int errKVCertReadFromFile(const char* path, int* length, unsigned char** buffer);

@@ -1,9 +1,11 @@
 #include "cli_harness.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +21,7 @@ void CliTest::SetUp() {
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   dir_ = pattern;
   settings_ = dir_ + "/settings/kvcatool";
+  config_ = dir_ + "/config";
 }
 
 void CliTest::TearDown() {
@@ -26,7 +29,7 @@ void CliTest::TearDown() {
   std::filesystem::remove_all(dir_, ec);
 }
 
-Result CliTest::Run(const std::vector<std::string>& args, const std::string& input) {
+Result CliTest::Run(const std::vector<std::string>& args, const std::string& input, double deadlineSeconds) {
   const std::string outPath = dir_ + "/.stdout", errPath = dir_ + "/.stderr", inPath = dir_ + "/.stdin";
   WriteFile(".stdin", input);
   std::vector<std::string> argv = {KVCLI_PROGRAM};
@@ -38,6 +41,7 @@ Result CliTest::Run(const std::vector<std::string>& args, const std::string& inp
   if (pid == 0) {
     if (::chdir(dir_.c_str()) != 0) ::_exit(127);
     ::setenv("KVCATOOL_SETTINGS", settings_.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
     ::unsetenv("KVCATOOL_TRACE");
     ::setenv("TZ", "UTC", 1);
     const int in = ::open(inPath.c_str(), O_RDONLY);
@@ -52,7 +56,19 @@ Result CliTest::Run(const std::vector<std::string>& args, const std::string& inp
   }
   Result r;
   int wstatus = 0;
-  if (pid > 0 && ::waitpid(pid, &wstatus, 0) == pid) r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  pid_t waited = -1;
+  if (pid > 0 && deadlineSeconds > 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(deadlineSeconds);
+    while ((waited = ::waitpid(pid, &wstatus, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+      ::usleep(2000);
+    }
+    if (waited == 0) {
+      ::kill(pid, SIGKILL);
+      r.timedOut = true;
+    }
+  }
+  if (pid > 0 && waited != pid) waited = ::waitpid(pid, &wstatus, 0);
+  if (waited == pid && !r.timedOut) r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   r.out = ReadFile(".stdout");
   r.err = ReadFile(".stderr");
   for (const char* f : {".stdout", ".stderr", ".stdin"}) std::remove(Path(f).c_str());
@@ -85,6 +101,33 @@ void CliTest::MakeKeyFile(const std::string& name, const std::string& password, 
             0);
   ASSERT_EQ(errKVKeyFileAddPrivateKeyToEnd(Path(name).c_str(), enc, encLen), 0);
   ASSERT_EQ(errKVKeyFileAddPublicKeyToEnd(Path(name).c_str(), pub, pubLen), 0);
+}
+
+void CliTest::MakeRoot(const std::string& certName, const std::string& keyName, const std::string& password) const {
+  unsigned char pub[4096], priv[4096], enc[4096];
+  int pubLen = sizeof pub, privLen = sizeof priv, encLen = sizeof enc;
+  ASSERT_EQ(errKVKeyGen(128, pub, &pubLen, priv, &privLen), 0);
+  ASSERT_EQ(errKVPKCS5PBEncDnc(&privLen, priv, &encLen, enc, static_cast<int>(password.size()),
+                               reinterpret_cast<const unsigned char*>(password.data()), KV_PBE_ENCRYPT),
+            0);
+  ASSERT_EQ(errKVKeyFileAddPrivateKeyToEnd(Path(keyName).c_str(), enc, encLen), 0);
+  ASSERT_EQ(errKVKeyFileAddPublicKeyToEnd(Path(keyName).c_str(), pub, pubLen), 0);
+  CertNameFields names = {"US", "Acme", "kvroot"};
+  unsigned char* request = nullptr;
+  unsigned char* certificate = nullptr;
+  int requestLength = 0, certificateLength = 0;
+  C_CERT_REQUEST_OBJ requestObject = nullptr;
+  C_CERT_OBJ certObject = nullptr;
+  int rc = errKVGenCertReq(privLen, priv, pubLen, pub, names, &request, &requestLength, &requestObject, 0);
+  if (rc == 0) {
+    rc = errKVGenCert(Path(certName).c_str(), privLen, priv, names, requestLength, request, &certObject,
+                      &certificateLength, &certificate, 0);
+  }
+  vKVCertReqFreeReq(request);
+  vKVCertFreeCert(certificate);
+  C_DestroyCertRequestObject(&requestObject);
+  C_DestroyCertObject(&certObject);
+  ASSERT_EQ(rc, 0);
 }
 
 std::string CliTest::Shell(const std::string& command) const {

@@ -15,6 +15,7 @@ struct Result {
   int status = -1;
   std::string out;
   std::string err;
+  bool timedOut = false;  // killed at the deadline
 };
 
 class CliTest : public ::testing::Test {
@@ -23,8 +24,10 @@ class CliTest : public ::testing::Test {
   void TearDown() override;
 
   // Runs the program with |args| in the temporary directory; standard input
-  // is |input| (not a terminal).
-  Result Run(const std::vector<std::string>& args, const std::string& input = "");
+  // is |input| (not a terminal). The user's own settings directory
+  // (XDG_CONFIG_HOME) is |config_|. With |deadlineSeconds| above 0 a run
+  // still going then is killed and reported as timed out.
+  Result Run(const std::vector<std::string>& args, const std::string& input = "", double deadlineSeconds = 0);
   // |name| under the temporary directory.
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   void WriteFile(const std::string& name, const std::string& contents) const;
@@ -35,12 +38,16 @@ class CliTest : public ::testing::Test {
   // A key file made through the services: a new RSA key pair of
   // |modulusBytes| bytes, its private key encrypted under |password|.
   void MakeKeyFile(const std::string& name, const std::string& password, int modulusBytes = 128) const;
+  // A self-signed root certificate |certName| (C=US, O=Acme, CN=kvroot) and
+  // its key file |keyName| under |password|, with a 1024-bit key.
+  void MakeRoot(const std::string& certName, const std::string& keyName, const std::string& password) const;
   // Runs a shell command in the temporary directory; its standard output
   // when it exits with 0, else "<failed>".
   std::string Shell(const std::string& command) const;
 
   std::string dir_;
   std::string settings_;
+  std::string config_;
 };
 
 // Replaces every occurrence of |from| in |text|.

@@ -355,7 +355,8 @@ void GuiViewsTest::detailsDialogModes() {
       QCOMPARE(d.windowTitle(), QStringLiteral("Create new Certificate"));
       for (int id : {1020, 1022, 1024}) QVERIFY(!FindControl(&d, id)->isEnabled());
       for (int id : {1016, 1017, 1018, 1019, 1021, 1023}) QVERIFY(FindControl(&d, id)->isEnabled());
-      QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 1020))->text(), b.Path(QStringLiteral("web1.key")));
+      // The key file as it is named on disk.
+      QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 1020))->text(), b.Path(QStringLiteral("web1.KEY")));
       QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 1019))->text(), b.Path(QStringLiteral("web1.crt")));
       TypeInto(d, 1016, QStringLiteral("web1.example.com"));
       TypeInto(d, 1017, QStringLiteral("Acme"));

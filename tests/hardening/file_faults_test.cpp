@@ -7,7 +7,12 @@
 // permissions do not stop; the file-size limit of 0 stands in for it then:
 // the file can be made but nothing can be written). An existing file is
 // never damaged and nothing half-written stays behind.
+//
+// Every reader meets a pipe (with and without a writer holding it open) and
+// a device in its file's place: it refuses at once with its "cannot open"
+// result and never waits.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -24,6 +29,8 @@
 #include "app/cert_commands.h"
 #include "app/key_files.h"
 #include "cli/export_files.h"
+#include "cli/terminal_input.h"
+#include "platform/file_system.h"
 #include "platform/settings_store.h"
 #include "services/kvservices.h"
 #include "services/services_support.h"
@@ -267,6 +274,111 @@ TEST_F(FileFaults, ReadOnlyDirectory) {
     EXPECT_TRUE(Entries(ro).empty()) << w.name;
   }
   ::chmod(ro.c_str(), 0755);
+}
+
+}  // namespace
+
+namespace {
+
+// One reader of the program and whether it refused |path| as a file that
+// cannot be opened.
+struct Reader {
+  const char* name;
+  std::function<bool(const std::string& path)> refuses;
+};
+
+std::vector<Reader> Readers() {
+  return {
+      {"certificate file",
+       [](const std::string& path) {
+         unsigned char* data = nullptr;
+         int length = 0;
+         const int rc = errKVCertReadFromFile(path.c_str(), &length, &data);
+         vKVCertFreeCert(data);
+         return rc == KV_CERT_FILE_NOT_FOUND;
+       }},
+      {"key file public key",
+       [](const std::string& path) {
+         unsigned char out[KV_KEYFILE_MAX_DATA];
+         int length = 0;
+         return errKVKeyFileGetPublicKey(path.c_str(), out, &length) == KV_KEYFILE_CANNOT_READ;
+       }},
+      {"key file private key",
+       [](const std::string& path) {
+         unsigned char out[KV_KEYFILE_MAX_DATA];
+         int length = KV_KEYFILE_MAX_DATA;
+         return errKVKeyFileGetPrivateKeyEx(path.c_str(), out, &length, "keypass1") == KV_KEYFILE_CANNOT_READ;
+       }},
+      {"key file exists", [](const std::string& path) { return iFileExists(path.c_str()) == 0; }},
+      {"file exists (commands)",
+       [](const std::string& path) { return !kvplatform::PosixFileSystem().CanOpenForReading(path); }},
+      {"settings file",
+       [](const std::string& path) {
+         std::string value;
+         return !kvplatform::FileSettingsStore(path).ReadValue("SOFTWARE\\ZIDU\\KVCATOOL", "Root cert", value);
+       }},
+      {"CLI export source",
+       [](const std::string& path) {
+         std::string contents;
+         return !kvcli::ReadWholeFile(path, kvcli::kMaxCertificateFile, contents);
+       }},
+  };
+}
+
+// What stands in the file's place.
+enum class Stand { kPipe, kPipeWithWriter, kDevice };
+
+TEST_F(FileFaults, ReadersRefusePipesAndDevicesAtOnce) {
+  for (Stand stand : {Stand::kPipe, Stand::kPipeWithWriter, Stand::kDevice}) {
+    const std::string path = Path("x.crt");
+    int writer = -1;
+    if (stand == Stand::kDevice) {
+      fs::create_symlink("/dev/zero", path);  // endless zeros, never an end of file
+    } else {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+      // Held open for writing, never written: a blocking read would wait.
+      if (stand == Stand::kPipeWithWriter) writer = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
+    }
+    for (const Reader& r : Readers()) {
+      EXPECT_TRUE(InChild(
+          [&] {
+            ::alarm(2);  // a reader stuck on the pipe ends the child
+            return r.refuses(path);
+          },
+          RLIM_INFINITY))
+          << r.name << " stand " << static_cast<int>(stand);
+    }
+    if (writer >= 0) ::close(writer);
+    fs::remove(path);
+  }
+}
+
+// A password file may be a pipe a script feeds (process substitution); a
+// pipe without a writer reads as empty at once; a device is refused.
+TEST_F(FileFaults, PasswordFileMayBeAPipeButNotADevice) {
+  const std::string path = Path("pw");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  EXPECT_TRUE(InChild(
+      [&] {
+        ::alarm(2);
+        std::string line = "left over";
+        return kvcli::ReadFirstLineOfFile(path, line) && line.empty();
+      },
+      RLIM_INFINITY));
+  const int writer = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "piped1234\nrest\n", 15), 15);
+  EXPECT_TRUE(InChild(
+      [&] {
+        ::alarm(2);
+        std::string line;
+        return kvcli::ReadFirstLineOfFile(path, line) && line == "piped1234";
+      },
+      RLIM_INFINITY));
+  ::close(writer);
+  std::string line;
+  EXPECT_FALSE(kvcli::ReadFirstLineOfFile("/dev/zero", line));
+  EXPECT_FALSE(kvcli::ReadFirstLineOfFile(dir_, line));
 }
 
 }  // namespace

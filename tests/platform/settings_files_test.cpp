@@ -1,6 +1,9 @@
 // The settings store, the administrator rule, file listing and paths.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -153,6 +156,139 @@ TEST_F(TempDir, ListingExistenceAndDirectories) {
   std::string cwd = files.WorkingDirectory();
   EXPECT_EQ(cwd.back(), '/');
   EXPECT_EQ(cwd.front(), '/');
+}
+
+// The key file of a certificate: the extension after the last "." replaced,
+// then matched on disk without regard to the extension's case only.
+TEST_F(TempDir, KeyFilePathTakesTheExtensionCaseThatIsOnDisk) {
+  kvplatform::PosixFileSystem files;
+  for (const char* name : {"ROOT.KEY", "server.Key", "both.key", "both.KEY", "a*b.kEy", "Web.key", "two.KEY",
+                           "two.Key", "noext"}) {
+    std::ofstream(Path(name)) << "x";
+  }
+  fs::create_directory(Path("ca.d"));
+  std::ofstream(Path("ca.d/inner.KEY")) << "x";
+  struct Row {
+    const char* cert;  // under the temporary directory
+    const char* key;   // what the rule gives
+  };
+  const Row rows[] = {
+      {"ROOT.CRT", "ROOT.KEY"},    {"server.crt", "server.Key"},
+      {"both.crt", "both.key"},    // the exact name first
+      {"a*b.crt", "a*b.kEy"},      {"aXb.crt", "aXb.key"},  // wildcards in the stem stand for themselves
+      {"web.crt", "web.key"},      // the stem's case counts
+      {"two.crt", "two.KEY"},      // of several, the first in byte order
+      {"ca.d/inner.crt", "ca.d/inner.KEY"},
+      {"missing.crt", "missing.key"},
+      {"noext", "noext.key"},
+  };
+  for (const Row& row : rows) {
+    const std::string key = kvplatform::PathWithExtension(Path(row.cert), ".key");
+    EXPECT_EQ(kvplatform::MatchExtensionCase(files, key), Path(row.key)) << row.cert;
+  }
+  // The last "." wherever it is, as before; a name without one is left alone.
+  EXPECT_EQ(kvplatform::PathWithExtension("/srv/ca.d/root", ".key"), "/srv/ca.key");
+  EXPECT_EQ(kvplatform::MatchExtensionCase(files, Path("ca.d/noext")), Path("ca.d/noext"));
+}
+
+// A settings path that cannot be written (it lies under a regular file, as
+// root may write anywhere else): the user's own file takes the value, and
+// the user is told once, for a new value only.
+TEST_F(TempDir, UnwritableMachineSettingsFallBackToTheUsersOwnFile) {
+  std::ofstream(Path("blocker")) << "a regular file, not a directory";
+  const std::string user = Path("config/kvcatool/settings");
+  kvplatform::SettingsWithUserFallback store(Path("blocker/settings"), user);
+  std::string where = "untouched";
+  std::string data;
+  EXPECT_FALSE(store.ReadValue(kKey, kValue, data));
+  ASSERT_TRUE(store.WriteValue(kKey, kValue, "/ca/one.crt"));
+  EXPECT_TRUE(store.ReadValue(kKey, kValue, data));
+  EXPECT_EQ(data, "/ca/one.crt");
+  EXPECT_EQ(Slurp(user), "SOFTWARE\\ZIDU\\KVCATOOL\tRoot cert=/ca/one.crt\n");
+  ASSERT_TRUE(store.TakeFallbackNotice(where));
+  EXPECT_EQ(where, user);
+  EXPECT_FALSE(store.TakeFallbackNotice(where));
+  // Once a process: a second new value says nothing more.
+  ASSERT_TRUE(store.WriteValue(kKey, kValue, "/ca/two.crt"));
+  EXPECT_FALSE(store.TakeFallbackNotice(where));
+
+  // The next start rewrites the same value: nothing to say.
+  kvplatform::SettingsWithUserFallback next(Path("blocker/settings"), user);
+  ASSERT_TRUE(next.WriteValue(kKey, kValue, "/ca/two.crt"));
+  EXPECT_FALSE(next.TakeFallbackNotice(where));
+
+  // A writable machine-wide file takes the value; the user's file is left
+  // as it was and no notice is raised.
+  kvplatform::SettingsWithUserFallback writable(Path("machine/settings"), Path("config2/settings"));
+  ASSERT_TRUE(writable.WriteValue(kKey, kValue, "/ca/m.crt"));
+  EXPECT_FALSE(writable.TakeFallbackNotice(where));
+  EXPECT_FALSE(fs::exists(Path("config2")));
+  EXPECT_EQ(where, user);
+
+  // Without a user's file to fall back on, the write fails as before.
+  kvplatform::SettingsWithUserFallback nowhere(Path("blocker/settings"), "");
+  EXPECT_FALSE(nowhere.WriteValue(kKey, kValue, "/ca/x.crt"));
+  EXPECT_FALSE(nowhere.TakeFallbackNotice(where));
+}
+
+// When both files hold a root, the one written last counts (the user's own
+// on a tie); when one does, that one.
+TEST_F(TempDir, TheSettingsFileWrittenLastCounts) {
+  const std::string machine = Path("machine"), user = Path("user");
+  auto put = [](const std::string& path, const char* value, time_t seconds) {
+    ASSERT_TRUE(FileSettingsStore(path).WriteValue(kKey, kValue, value));
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  };
+  struct Row {
+    time_t machineTime;  // 0: the file holds no value
+    time_t userTime;
+    const char* expected;
+  };
+  const Row rows[] = {
+      {2000, 1000, "/machine.crt"}, {1000, 2000, "/user.crt"}, {1500, 1500, "/user.crt"},
+      {1000, 0, "/machine.crt"},    {0, 1000, "/user.crt"},    {0, 0, "<none>"},
+  };
+  for (const Row& row : rows) {
+    fs::remove(machine);
+    fs::remove(user);
+    if (row.machineTime != 0) put(machine, "/machine.crt", row.machineTime);
+    if (row.userTime != 0) put(user, "/user.crt", row.userTime);
+    kvplatform::SettingsWithUserFallback store(machine, user);
+    std::string data = "<none>";
+    store.ReadValue(kKey, kValue, data);
+    EXPECT_EQ(data, row.expected) << row.machineTime << " " << row.userTime;
+  }
+}
+
+TEST(SettingsPath, UsersOwnFileFollowsXdgConfigHomeThenHome) {
+  struct Row {
+    const char* xdg;  // null: unset
+    const char* home;
+    std::string expected;
+  };
+  const struct passwd* entry = ::getpwuid(::getuid());
+  ASSERT_NE(entry, nullptr);
+  const std::string fromDatabase = std::string(entry->pw_dir) + (std::string(entry->pw_dir) == "/" ? "" : "/") +
+                                   ".config/kvcatool/settings";
+  const Row rows[] = {
+      {"/x/cfg", "/home/ann", "/x/cfg/kvcatool/settings"},
+      {"relative", "/home/ann/", "/home/ann/.config/kvcatool/settings"},  // relative XDG is ignored
+      {"", "/home/ann", "/home/ann/.config/kvcatool/settings"},
+      {nullptr, "/home/ann", "/home/ann/.config/kvcatool/settings"},
+      {nullptr, "", fromDatabase},
+      {nullptr, nullptr, fromDatabase},
+  };
+  const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+  const char* savedHome = std::getenv("HOME");
+  const std::string xdgBefore = savedXdg != nullptr ? savedXdg : "", homeBefore = savedHome != nullptr ? savedHome : "";
+  for (const Row& row : rows) {
+    if (row.xdg != nullptr) ::setenv("XDG_CONFIG_HOME", row.xdg, 1); else ::unsetenv("XDG_CONFIG_HOME");
+    if (row.home != nullptr) ::setenv("HOME", row.home, 1); else ::unsetenv("HOME");
+    EXPECT_EQ(kvplatform::UserSettingsPath(), row.expected) << (row.xdg ? row.xdg : "(unset)");
+  }
+  if (savedXdg != nullptr) ::setenv("XDG_CONFIG_HOME", xdgBefore.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
+  if (savedHome != nullptr) ::setenv("HOME", homeBefore.c_str(), 1); else ::unsetenv("HOME");
 }
 
 TEST(Paths, RemovableMountsAndHelpFile) {

@@ -1,6 +1,8 @@
 // The key-file record format, its limits and the reader's failure cases.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <ios>
 #include <string>
 
 #include "services/kvservices.h"
@@ -113,3 +115,25 @@ TEST(KeyFile, ReaderFailures) {
 }
 
 }  // namespace
+
+// Key files hold a private key: 0600 whatever the umask, which could only
+// have taken bits away (022 leaves 0644 of 0666, 000 all of it).
+TEST(KeyFile, NewKeyFilesAreForTheirOwnerOnlyWhateverTheUmask) {
+  svctest::ScratchDir dir;
+  const Bytes priv = Filled(40, 0x11);
+  for (mode_t mask : {mode_t{022}, mode_t{0}, mode_t{077}, mode_t{0277}}) {
+    const std::string path = dir.File("mode" + std::to_string(mask) + ".key");
+    const mode_t old = ::umask(mask);
+    const int rc = errKVKeyFileAddPrivateKeyToEnd(path.c_str(), priv.data(), static_cast<int>(priv.size()));
+    ::umask(old);
+    ASSERT_EQ(rc, 0) << std::oct << mask;
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "umask " << std::oct << mask;
+    // The owner can read it back (a umask of 0277 left no write bit to it).
+    Bytes out(KV_KEYFILE_MAX_DATA);
+    int length = 0;
+    EXPECT_EQ(errKVKeyFileGetPrivateKey(path.c_str(), out.data(), &length), 0);
+    EXPECT_EQ(length, 40);
+  }
+}
