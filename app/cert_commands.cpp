@@ -8,24 +8,13 @@
 #include "app/key_files.h"
 #include "app/utf8_text.h"
 #include "certkit/certkit.h"
+#include "cryptokit/qmemory.h"
 
 namespace kvapp {
 namespace {
 
 // The request object handle of the certificate toolkit.
 using RequestObject = C_CERT_REQUEST_OBJ;
-
-void Wipe(void* p, size_t n) {
-  volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
-  for (size_t i = 0; i < n; ++i) b[i] = 0;
-}
-
-// Copies |value| into |out| (|capacity| bytes with the terminator), cut at
-// a character boundary when it does not fit.
-void CopyCut(char* out, size_t capacity, std::string_view value) {
-  const std::string_view kept = Utf8PrefixBytes(value, capacity - 1);
-  std::memcpy(out, kept.data(), kept.size());
-}
 
 // What the creating commands hand out and the caller releases: the request
 // and certificate encodings (wiped first) and the two objects.
@@ -39,11 +28,11 @@ struct IssueResults {
 
   ~IssueResults() {
     if (request != nullptr) {
-      Wipe(request, static_cast<size_t>(std::max(requestLength, 0)));
+      QMem_Wipe(request, static_cast<size_t>(std::max(requestLength, 0)));
       vKVCertReqFreeReq(request);
     }
     if (certificate != nullptr) {
-      Wipe(certificate, static_cast<size_t>(std::max(certificateLength, 0)));
+      QMem_Wipe(certificate, static_cast<size_t>(std::max(certificateLength, 0)));
       vKVCertFreeCert(certificate);
     }
     C_DestroyCertRequestObject(&requestObject);
@@ -55,7 +44,7 @@ struct IssueResults {
 struct KeyBuffer {
   unsigned char data[kKeyBufferSize];
   int length = kKeyBufferSize;
-  ~KeyBuffer() { Wipe(data, sizeof data); }
+  ~KeyBuffer() { QMem_Wipe(data, sizeof data); }
 };
 
 // The text after |label| in |text| up to the next "," (or the end); false
@@ -76,7 +65,7 @@ struct CertEncoding {
   int length = 0;
   ~CertEncoding() {
     if (data == nullptr) return;
-    Wipe(data, static_cast<size_t>(std::max(length, 0)));
+    QMem_Wipe(data, static_cast<size_t>(std::max(length, 0)));
     vKVCertFreeCert(data);
   }
 };
@@ -87,9 +76,9 @@ CertNameFields MakeCertNameFields(const std::string& country, const std::string&
                                   const std::string& commonName) {
   CertNameFields fields;
   std::memset(&fields, 0, sizeof fields);
-  CopyCut(fields.country, sizeof fields.country, country);
-  CopyCut(fields.organization, sizeof fields.organization, organization);
-  CopyCut(fields.commonName, sizeof fields.commonName, commonName);
+  CopyTextCut(fields.country, sizeof fields.country, country);
+  CopyTextCut(fields.organization, sizeof fields.organization, organization);
+  CopyTextCut(fields.commonName, sizeof fields.commonName, commonName);
   return fields;
 }
 
@@ -113,7 +102,7 @@ CommandOutcome CertCommands::NewRootCertificateAndKeys() {
   context_.ui.ShowProgress(LoadString(1011));
   int rc = CreateRootCertAndKeys(fields, certPath, keyPath, password);
   context_.ui.HideProgress();
-  Wipe(&fields, sizeof fields);
+  QMem_Wipe(&fields, sizeof fields);
   if (rc != 0) {
     context_.Error(2010);
   } else {
@@ -277,7 +266,7 @@ CommandOutcome CertCommands::NewServerCertificateAndKeys() {
   int rc = CreateServerCertAndKeys(subject, details.certFile, details.keyFile, details.password, main_.rootCertPath(),
                                    main_.rootKeyPath(), main_.rootKeyPassword());
   context_.ui.HideProgress();
-  Wipe(&subject, sizeof subject);
+  QMem_Wipe(&subject, sizeof subject);
   if (rc != 0) {
     context_.Error(2033);
     return CommandOutcome::kFailed;
@@ -432,8 +421,7 @@ int CertCommands::ReadCertNameFields(const std::string& certPath, CertNameFields
       capacity = sizeof fields.commonName;
     }
     if (target == nullptr) continue;
-    std::memset(target, 0, capacity);
-    CopyCut(target, capacity, std::string_view(reinterpret_cast<const char*>(value), valueLength));
+    CopyTextCut(target, capacity, std::string_view(reinterpret_cast<const char*>(value), valueLength));
   }
   return 0;
 }
@@ -459,7 +447,7 @@ CommandOutcome CertCommands::CreateServerCertificate() {
   int rc = IssueCertForKeyFile(subject, details.password, details.keyFile, details.certFile, main_.rootCertPath(),
                                main_.rootKeyPath(), main_.rootKeyPassword());
   context_.ui.HideProgress();
-  Wipe(&subject, sizeof subject);
+  QMem_Wipe(&subject, sizeof subject);
   if (rc != 0) {
     context_.Error(2035);
     return CommandOutcome::kFailed;

@@ -12,13 +12,6 @@ namespace {
 // The serial number buffer: the content bytes and a terminating zero.
 constexpr int kSerialBufferSize = 80;
 
-void WipeAndFree(unsigned char* encoding, int length) {
-  if (encoding == nullptr) return;
-  volatile unsigned char* p = encoding;
-  for (int i = 0; i < length; ++i) p[i] = 0;
-  vKVCertFreeCert(encoding);
-}
-
 }  // namespace
 
 int ReadCertContents(AppContext& context, const std::string& certPath, CertContentsFields& fields) {
@@ -27,7 +20,7 @@ int ReadCertContents(AppContext& context, const std::string& certPath, CertConte
   int rc = errKVCertReadFromFile(certPath.c_str(), &length, &encoding);
   if (rc != 0) {
     // A short read may still hand out a buffer; it is released here.
-    WipeAndFree(encoding, length > 0 ? length : 0);
+    vKVCertFreeCert(encoding);
     context.Error("Internal error reading certificate.\n");
     return rc;
   }
@@ -35,12 +28,12 @@ int ReadCertContents(AppContext& context, const std::string& certPath, CertConte
   if (C_CreateCertObject(&certificate, nullptr) != 0 || length <= 0 ||
       C_SetCertBER(certificate, encoding, static_cast<uint32_t>(length)) != 0) {
     C_DestroyCertObject(&certificate);
-    WipeAndFree(encoding, length);
+    vKVCertFreeCert(encoding);
     context.Error("Invalid Certificate Format.....! \n\n");
     return -1;
   }
   if (certificate == nullptr) {
-    WipeAndFree(encoding, length);
+    vKVCertFreeCert(encoding);
     context.Error("Certificate Object is empty");
     return -1;
   }
@@ -49,7 +42,7 @@ int ReadCertContents(AppContext& context, const std::string& certPath, CertConte
   rc = C_GetCertFields(certificate, &record);
   if (rc != 0) {
     C_DestroyCertObject(&certificate);
-    WipeAndFree(encoding, length);
+    vKVCertFreeCert(encoding);
     context.Error("Invalid Certificate Format.....! \n\n");
     return rc;
   }
@@ -60,7 +53,7 @@ int ReadCertContents(AppContext& context, const std::string& certPath, CertConte
   rc = errKVCertX509GetSerialNumber(length, encoding, &serialLength, serial);
   if (rc != 0) {
     C_DestroyCertObject(&certificate);
-    WipeAndFree(encoding, length);
+    vKVCertFreeCert(encoding);
     context.Error("Internal error getting serial number.\n");
     return rc;
   }
@@ -78,7 +71,7 @@ int ReadCertContents(AppContext& context, const std::string& certPath, CertConte
   fields.endDate = DateText(record.notAfter);
 
   C_DestroyCertObject(&certificate);
-  WipeAndFree(encoding, length);
+  vKVCertFreeCert(encoding);
   return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/utf8_text.h"
 #include "services/kvservices.h"
+#include "cryptokit/qmemory.h"
 
 namespace kvapp {
 namespace {
@@ -16,17 +17,10 @@ namespace {
 // dialogs take (16 characters of up to 4 UTF-8 bytes) and its terminator.
 constexpr size_t kPasswordBufferSize = 4 * 16 + 1;
 
-void Wipe(void* p, size_t n) {
-  volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
-  for (size_t i = 0; i < n; ++i) b[i] = 0;
-}
-
 // |password| in a zero-filled buffer with its terminator. The dialogs refuse
 // longer passwords; should one come here, it is cut at a character boundary.
 void CopyPassword(const std::string& password, char (&buffer)[kPasswordBufferSize]) {
-  std::memset(buffer, 0, sizeof buffer);
-  const std::string_view kept = Utf8PrefixBytes(password, sizeof buffer - 1);
-  std::memcpy(buffer, kept.data(), kept.size());
+  CopyTextCut(buffer, sizeof buffer, password);
 }
 
 }  // namespace
@@ -58,7 +52,7 @@ int GenerateKeyFile(AppContext& context, int modulusBytes, unsigned char* public
   int rc = errKVPKCS5PBEncDnc(privateLength, privateKey, &encryptedLength, encrypted,
                               static_cast<int>(std::strlen(passwordCopy)),
                               reinterpret_cast<const unsigned char*>(passwordCopy), KV_PBE_ENCRYPT);
-  Wipe(passwordCopy, sizeof passwordCopy);
+  QMem_Wipe(passwordCopy, sizeof passwordCopy);
   if (rc == 0) {
     // A key file this call starts and cannot finish (the public key record
     // failing after the private one was written) is removed again: a key
@@ -74,7 +68,7 @@ int GenerateKeyFile(AppContext& context, int modulusBytes, unsigned char* public
     }
     if (rc != 0) context.Error(FormatText(LoadString(2004), keyPath));
   }
-  Wipe(encrypted, sizeof encrypted);
+  QMem_Wipe(encrypted, sizeof encrypted);
   return rc;
 }
 
@@ -88,8 +82,8 @@ int CheckRootKeyPassword(AppContext& context, const std::string& keyPath, const 
   unsigned char key[kKeyBufferSize];
   int keyLength = kKeyBufferSize;
   int rc = errKVKeyFileGetPrivateKeyEx(keyPath.c_str(), key, &keyLength, passwordCopy);
-  Wipe(key, sizeof key);
-  Wipe(passwordCopy, sizeof passwordCopy);
+  QMem_Wipe(key, sizeof key);
+  QMem_Wipe(passwordCopy, sizeof passwordCopy);
   return rc;
 }
 
@@ -103,8 +97,8 @@ int CreateServerKeyFile(AppContext& context, const std::string& keyPath, const s
   int publicLength = kKeyBufferSize;
   int privateLength = kKeyBufferSize;
   int rc = GenerateKeyFile(context, 128, publicKey, &publicLength, privateKey, &privateLength, keyPath, keyPassword);
-  Wipe(publicKey, sizeof publicKey);
-  Wipe(privateKey, sizeof privateKey);
+  QMem_Wipe(publicKey, sizeof publicKey);
+  QMem_Wipe(privateKey, sizeof privateKey);
   if (rc != 0) {
     context.Error("Failed to Create General RSA Key Pair: exiting\n");
     return -1;

@@ -1,4 +1,5 @@
 #include "app/strings.h"
+#include "cryptokit/qmemory.h"
 
 #include <cctype>
 #include <cstdio>
@@ -133,9 +134,9 @@ std::string WithTrailingSlash(const std::string& dir) {
 }
 
 void WipeString(std::string& text) {
+  // The whole capacity: a shorter value may have left older bytes behind.
   text.resize(text.capacity());
-  volatile char* p = text.data();
-  for (size_t i = 0; i < text.size(); ++i) p[i] = 0;
+  QMem_Wipe(text.data(), text.size());
   text.clear();
 }
 

@@ -1,5 +1,7 @@
 #include "app/utf8_text.h"
 
+#include "cryptokit/qmemory.h"
+
 namespace kvapp {
 namespace {
 
@@ -92,6 +94,12 @@ std::string EscapeForDisplay(std::string_view text) {
     }
   }
   return out;
+}
+
+void CopyTextCut(char* out, size_t capacity, std::string_view text) {
+  const std::string_view kept = Utf8PrefixBytes(text, capacity - 1);
+  QMem_Copy(out, kept.data(), static_cast<uint32_t>(kept.size()));
+  QMem_Fill(out + kept.size(), 0, static_cast<uint32_t>(capacity - kept.size()));
 }
 
 }  // namespace kvapp

@@ -27,6 +27,11 @@ std::string_view Utf8Prefix(std::string_view text, size_t maxChars);
 // end inside a well-formed character.
 std::string_view Utf8PrefixBytes(std::string_view text, size_t maxBytes);
 
+// Fills the |capacity| bytes at |out| with the longest beginning of |text|
+// that leaves room for a terminator and does not end inside a character
+// (Utf8PrefixBytes), followed by zeros. |capacity| must be at least 1.
+void CopyTextCut(char* out, size_t capacity, std::string_view text);
+
 // |text| for display: well-formed characters other than control characters
 // as they are; each byte of a control character (U+0000 to U+001F, U+007F,
 // U+0080 to U+009F) and each byte that starts no well-formed character as

@@ -19,6 +19,7 @@
 #include "services/kvservices.h"
 #ifdef KVAPP_CERT_COMMANDS
 #include "app/cert_commands.h"
+#include "cryptokit/qmemory.h"
 #endif
 
 namespace kvcli {
@@ -304,10 +305,7 @@ class Session {
 // Secret buffers of export-key, wiped whatever way they go.
 struct SecretBytes {
   unsigned char data[2 * kvapp::kKeyBufferSize];
-  ~SecretBytes() {
-    volatile unsigned char* p = data;
-    for (size_t i = 0; i < sizeof data; ++i) p[i] = 0;
-  }
+  ~SecretBytes() { QMem_Wipe(data, sizeof data); }
 };
 struct SecretText {
   std::string text;

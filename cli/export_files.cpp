@@ -9,6 +9,7 @@
 
 #include "cryptokit/cryptokit.h"
 #include "platform/file_io.h"
+#include "cryptokit/qmemory.h"
 
 namespace kvcli {
 namespace {
@@ -17,11 +18,6 @@ constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz
 
 // pbeWithSHA1AndDES-CBC, 1.2.840.113549.1.5.10.
 constexpr unsigned char kPbeOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x05, 0x0A};
-
-void Wipe(void* p, size_t n) {
-  volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
-  for (size_t i = 0; i < n; ++i) b[i] = 0;
-}
 
 // Bytes a DER length field of |length| takes.
 size_t LengthOfLength(size_t length) {
@@ -166,7 +162,7 @@ int EncryptPrivateKeyInfo(const unsigned char* privateKey, size_t keyLength, con
   Q_DestroyKeyObject(&key);
   Q_DestroyAlgorithmObject(&pbe);
   if (status != 0) {
-    Wipe(out, total);
+    QMem_Wipe(out, total);
     return status;
   }
   *outLength = total;

@@ -165,12 +165,11 @@ int errKVGenCertReq(int privateKeyLength, const unsigned char* privateKey, int p
         KV_TRACE("errKVGenCertReq(): Error in C_GetCertRequestDER [%d]", status);
       } else {
         *requestLength = static_cast<int>(derLength);
-        auto* copy = static_cast<unsigned char*>(std::malloc(derLength));
+        auto* copy = static_cast<unsigned char*>(QMem_Duplicate(der, derLength));
         if (copy == nullptr) {
           KV_TRACE("errKVGenCertReq(): Error: out of memory");
           status = KV_CERT_OUT_OF_MEMORY;
         } else {
-          std::memcpy(copy, der, derLength);
           *request = copy;
         }
       }
@@ -243,12 +242,11 @@ int errKVGenCert(const char* path, int privateKeyLength, const unsigned char* pr
     KV_TRACE("errKVGenCert(): EXIT");
     return status;
   }
-  auto* copy = static_cast<unsigned char*>(std::malloc(derLength));
+  auto* copy = static_cast<unsigned char*>(QMem_Duplicate(der, derLength));
   if (copy == nullptr) {
     KV_TRACE("errKVGenCert(): Error: out of memory");
     return KV_CERT_OUT_OF_MEMORY;
   }
-  std::memcpy(copy, der, derLength);
   *certificate = copy;
   *certificateLength = static_cast<int>(derLength);
 
@@ -312,11 +310,10 @@ int iGenerateCertRequestStructure(int privateKeyLength, const unsigned char* pri
   uint32_t derLength = 0;
   unsigned char* copy = nullptr;
   if ((status = C_GetCertRequestDER(*requestObject, &der, &derLength)) != 0 ||
-      (copy = static_cast<unsigned char*>(std::malloc(derLength))) == nullptr) {
+      (copy = static_cast<unsigned char*>(QMem_Duplicate(der, derLength))) == nullptr) {
     KV_TRACE("iGenerateCertRequestStructure(): Error taking the request's encoding [%d]", status);
     return KV_CERT_OUT_OF_MEMORY;
   }
-  std::memcpy(copy, der, derLength);
   *request = copy;
   *requestLength = static_cast<int>(derLength);
   KV_TRACE("iGenerateCertRequestStructure(): EXIT");
@@ -377,6 +374,6 @@ int errKVCertReqPKCS10Verify(int requestLength, const unsigned char* request) {
 
 void vKVCertReqFreeReq(unsigned char* buffer) {
   KV_TRACE("vKVCertReqFreeReq(): ENTER");
-  std::free(buffer);
+  QMem_SecureRelease(buffer);
   KV_TRACE("vKVCertReqFreeReq(): EXIT");
 }

@@ -71,7 +71,7 @@ int errKVCertReadFromFile(const char* path, int* length, unsigned char** buffer)
     KV_TRACE("errKVCertReadFromFile(): Error: bad file size [%d]", static_cast<int>(count));
     return KV_CERT_BAD_CERTIFICATE;
   }
-  auto* data = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(count)));
+  auto* data = static_cast<unsigned char*>(QMem_Allocate(static_cast<uint32_t>(count)));
   if (data == nullptr) {
     KV_TRACE("errKVCertReadFromFile(): Error: out of memory");
     return KV_CERT_OUT_OF_MEMORY;
@@ -89,7 +89,7 @@ int errKVCertReadFromFile(const char* path, int* length, unsigned char** buffer)
 
 void vKVCertFreeCert(unsigned char* buffer) {
   KV_TRACE("vKVCertFreeCert(): ENTER");
-  std::free(buffer);
+  QMem_SecureRelease(buffer);
   KV_TRACE("vKVCertFreeCert(): EXIT");
 }
 
@@ -151,7 +151,7 @@ int iGetItemFromCert(int certificateLength, const unsigned char* certificate, in
     KV_TRACE("iGetItemFromCert(): Error: buffer too small, %d bytes needed", needed);
     return KV_CERT_BUFFER_TOO_SMALL;
   }
-  if (dataLength != 0) std::memcpy(buffer, data, dataLength);
+  QMem_Copy(buffer, data, dataLength);
   if (terminated) buffer[dataLength] = 0;
   KV_TRACE("iGetItemFromCert(): EXIT");
   return 0;
@@ -329,12 +329,11 @@ int iCreateCertificate(int privateKeyLength, const unsigned char* privateKey, co
     KV_TRACE("iCreateCertificate(): Error in C_GetCertDER [%d]", status);
     return KV_CERT_SET_FIELDS_FAILED;
   }
-  auto* copy = static_cast<unsigned char*>(std::malloc(derLength));
+  auto* copy = static_cast<unsigned char*>(QMem_Duplicate(der, derLength));
   if (copy == nullptr) {
     KV_TRACE("iCreateCertificate(): Error: out of memory");
     return KV_CERT_OUT_OF_MEMORY;
   }
-  std::memcpy(copy, der, derLength);
   *certificate = copy;
   *certificateLength = static_cast<int>(derLength);
   KV_TRACE("iCreateCertificate(): EXIT");
@@ -401,17 +400,16 @@ int iGetItemsFromCertReq(int requestLength, const unsigned char* request, int* p
     return KV_CERT_BAD_REQUEST;
   }
   if (valueTag == C_TAG_BMP_STRING) valueLength *= 2;
-  auto* key = static_cast<unsigned char*>(std::malloc(fields.publicKey.len));
-  auto* text = static_cast<char*>(std::malloc(valueLength + 1));
+  auto* key = static_cast<unsigned char*>(QMem_Duplicate(fields.publicKey.data, fields.publicKey.len));
+  auto* text = static_cast<char*>(QMem_Allocate(valueLength + 1));
   if (key == nullptr || text == nullptr) {
     KV_TRACE("iGetItemsFromCertReq(): Error: out of memory");
-    std::free(key);
-    std::free(text);
+    QMem_SecureRelease(key);
+    QMem_SecureRelease(text);
     C_DestroyCertRequestObject(&object);
     return KV_CERT_OUT_OF_MEMORY;
   }
-  std::memcpy(key, fields.publicKey.data, fields.publicKey.len);
-  if (valueLength != 0) std::memcpy(text, value, valueLength);
+  QMem_Copy(text, value, valueLength);
   text[valueLength] = 0;
   *publicKey = key;
   *publicKeyLength = static_cast<int>(fields.publicKey.len);
@@ -449,8 +447,8 @@ int errKVCertX509CreateFromPKCS10Req(int privateKeyLength, const unsigned char* 
                                 extensionLength, nullptr, certificateLength, certificate, &key, &random, &object);
     if (status != 0) KV_TRACE("errKVCertX509CreateFromPKCS10Req(): Error in iCreateCertificate [%d]", status);
   }
-  std::free(publicKey);
-  std::free(subject);
+  vKVCertFreeCert(publicKey);
+  vKVCertFreeCert(reinterpret_cast<unsigned char*>(subject));
   DestroyCreated(&key, &random, &object);
   KV_TRACE("errKVCertX509CreateFromPKCS10Req(): EXIT");
   return status;

@@ -8,16 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cryptokit/qmemory.h"
 #include "platform/trace.h"
 
 // Every trace point passes 16, 9, the module's name (each source defines
 // kTraceModule) and its own line number.
 #define KV_TRACE(...) KVTraceMessage(16, 9, kTraceModule, __LINE__, __VA_ARGS__)
-
-// Overwrites |n| bytes with zeros in a way the compiler keeps.
-inline void KVWipe(void* p, size_t n) {
-  if (p != nullptr && n != 0) explicit_bzero(p, n);
-}
 
 // The serial number of a certificate issued at |issueTime| for the public
 // key encoding |publicKey|: "%08lX%08lX" of the time and of the key's first

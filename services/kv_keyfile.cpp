@@ -194,13 +194,13 @@ int errKVKeyFileGetPrivateKeyEx(const char* path, unsigned char* buffer, int* le
       Q_DestroyKeyObject(&key);
       if (keyStatus != 0) {
         KV_TRACE("errKVKeyFileGetPrivateKeyEx(): Decrypted data is not a private key [%d]", keyStatus);
-        KVWipe(buffer, static_cast<size_t>(recordLength));
+        QMem_Wipe(buffer, static_cast<size_t>(recordLength));
         *length = 0;
         status = Q_ERR_INPUT_DATA;
       }
     }
   }
-  KVWipe(record, sizeof record);
+  QMem_Wipe(record, sizeof record);
   KV_TRACE("errKVKeyFileGetPrivateKeyEx(): EXIT");
   return status;
 }

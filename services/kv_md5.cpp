@@ -43,7 +43,7 @@ int errKVMD5(int length, const unsigned char* data, unsigned char* digest) {
     // The caller's output is written only by this last step.
     for (int i = 0; i < 16; ++i) digest[i] = out[i];
   }
-  KVWipe(out, sizeof out);
+  QMem_Wipe(out, sizeof out);
   Q_DestroyAlgorithmObject(&md5);
   KV_TRACE("errKVMD5(): EXIT");
   return result;

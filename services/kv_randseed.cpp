@@ -133,7 +133,7 @@ void iGenerateRandomSeed() {
   } else {
     KV_TRACE("iGenerateRandomSeed(): Error reading the OS random source [%d]", osStatus);
   }
-  KVWipe(osRandom, sizeof osRandom);
+  QMem_Wipe(osRandom, sizeof osRandom);
 
   out.U32(ClockBits());
 
@@ -145,8 +145,8 @@ void iGenerateRandomSeed() {
   } else {
     KV_TRACE("iGenerateRandomSeed(): Error hashing the pool [%d]", status);
   }
-  KVWipe(digest, sizeof digest);
-  KVWipe(pool, sizeof pool);
+  QMem_Wipe(digest, sizeof digest);
+  QMem_Wipe(pool, sizeof pool);
   KV_TRACE("iGenerateRandomSeed(): EXIT  [%d bytes total generated]", fill);
 }
 
@@ -173,8 +173,8 @@ int iUpdateSeed(const unsigned char* bytes, int length) {
   } else {
     KV_TRACE("iUpdateSeed(): Error in errKVMD5 [%d]", status);
   }
-  KVWipe(next, sizeof next);
-  KVWipe(g_seed.seed + kSeedLength, kSeedLength);
+  QMem_Wipe(next, sizeof next);
+  QMem_Wipe(g_seed.seed + kSeedLength, kSeedLength);
   KV_TRACE("iUpdateSeed(): EXIT");
   return status;
 }
@@ -216,11 +216,11 @@ int iMakeRandomObject(Q_ALGORITHM_OBJ* random) {
   unsigned char first[16];
   if ((status = Q_RandomGenerate(*random, first, sizeof first, nullptr)) != 0) {
     KV_TRACE("iMakeRandomObject(): Error in Q_RandomGenerate [%d]", status);
-    KVWipe(first, sizeof first);
+    QMem_Wipe(first, sizeof first);
     return status;
   }
   status = iUpdateSeed(first, static_cast<int>(sizeof first));
-  KVWipe(first, sizeof first);
+  QMem_Wipe(first, sizeof first);
   if (status != 0) {
     KV_TRACE("iMakeRandomObject(): Error in iUpdateSeed [%d]", status);
     return status;
@@ -252,6 +252,6 @@ int errKVRandomGetNumber(int length, unsigned char* buffer) {
 }
 
 void iKVForgetSeed() {
-  KVWipe(g_seed.seed, sizeof g_seed.seed);
+  QMem_Wipe(g_seed.seed, sizeof g_seed.seed);
   g_seed.seedLength = 0;
 }

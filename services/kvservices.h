@@ -186,9 +186,9 @@ int iFileExists(const char* path);
 // ---------------------------------------------------------------------------
 // Certificates (kv_cert).
 //
-// Certificate buffers are allocated by the services from the process heap;
-// the caller wipes them if it wishes and releases them with vKVCertFreeCert
-// (certificates) or vKVCertReqFreeReq (requests).
+// Certificate buffers are allocated by the services through the crypto
+// toolkit's memory hooks; the caller releases them with vKVCertFreeCert
+// (certificates) or vKVCertReqFreeReq (requests), which wipe them first.
 
 // The names of a subject or issuer, passed by value: the country (two
 // letters and a terminator), the organization and the common name, each a
