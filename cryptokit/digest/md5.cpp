@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "cryptokit/digest/block_buffer.h"
 #include "cryptokit/digest/byte_order.h"
 #include "cryptokit/digest/digests.h"
 #include "cryptokit/qmemory.h"
@@ -129,33 +130,14 @@ void Md5Update(Md5Context* c, const uint8_t* data, uint32_t len) {
   if (len == 0) return;
   uint32_t have = static_cast<uint32_t>(c->bitCount >> 3) & 63;
   c->bitCount += static_cast<uint64_t>(len) << 3;
-  if (have != 0) {
-    uint32_t take = 64 - have < len ? 64 - have : len;
-    std::memcpy(c->buffer + have, data, take);
-    data += take;
-    len -= take;
-    if (have + take < 64) return;
-    Md5Blocks(c->state, c->buffer, 1);
-  }
-  if (len >= 64) {
-    Md5Blocks(c->state, data, len / 64);
-    data += len & ~63u;
-    len &= 63;
-  }
-  if (len != 0) std::memcpy(c->buffer, data, len);
+  AbsorbMessage<64>(c->buffer, have, data, len, [&](const uint8_t* p, size_t n) { Md5Blocks(c->state, p, n); });
 }
 
 void Md5Final(Md5Context* c, uint8_t out[16]) {
   // Pad: 0x80, zeros up to 56 bytes modulo 64, then the bit length as a
   // 64-bit little-endian number.
   uint32_t have = static_cast<uint32_t>(c->bitCount >> 3) & 63;
-  c->buffer[have++] = 0x80;
-  if (have > 56) {
-    std::memset(c->buffer + have, 0, 64 - have);
-    Md5Blocks(c->state, c->buffer, 1);
-    have = 0;
-  }
-  std::memset(c->buffer + have, 0, 56 - have);
+  PadLastBlock<64, 8>(c->buffer, have, [&](const uint8_t* p, size_t n) { Md5Blocks(c->state, p, n); });
   Store32Le(c->buffer + 56, static_cast<uint32_t>(c->bitCount));
   Store32Le(c->buffer + 60, static_cast<uint32_t>(c->bitCount >> 32));
   Md5Blocks(c->state, c->buffer, 1);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "cryptokit/digest/block_buffer.h"
 #include "cryptokit/digest/byte_order.h"
 #include "cryptokit/digest/digests.h"
 #include "cryptokit/digest/sha256_blocks.h"
@@ -128,20 +129,7 @@ void Sha256Update(Sha256Context* c, const uint8_t* data, uint32_t len) {
   const BlocksFn blocksFn = ChosenBlocks();
   uint32_t have = static_cast<uint32_t>(c->bitCount >> 3) & 63;
   c->bitCount += static_cast<uint64_t>(len) << 3;
-  if (have != 0) {
-    uint32_t take = 64 - have < len ? 64 - have : len;
-    std::memcpy(c->buffer + have, data, take);
-    data += take;
-    len -= take;
-    if (have + take < 64) return;
-    blocksFn(c->state, c->buffer, 1);
-  }
-  if (len >= 64) {
-    blocksFn(c->state, data, len / 64);
-    data += len & ~63u;
-    len &= 63;
-  }
-  if (len != 0) std::memcpy(c->buffer, data, len);
+  AbsorbMessage<64>(c->buffer, have, data, len, [&](const uint8_t* p, size_t n) { blocksFn(c->state, p, n); });
 }
 
 void Sha256Final(Sha256Context* c, uint8_t out[32]) {
@@ -149,13 +137,7 @@ void Sha256Final(Sha256Context* c, uint8_t out[32]) {
   // 64-bit big-endian number.
   const BlocksFn blocksFn = ChosenBlocks();
   uint32_t have = static_cast<uint32_t>(c->bitCount >> 3) & 63;
-  c->buffer[have++] = 0x80;
-  if (have > 56) {
-    std::memset(c->buffer + have, 0, 64 - have);
-    blocksFn(c->state, c->buffer, 1);
-    have = 0;
-  }
-  std::memset(c->buffer + have, 0, 56 - have);
+  PadLastBlock<64, 8>(c->buffer, have, [&](const uint8_t* p, size_t n) { blocksFn(c->state, p, n); });
   Store32Be(c->buffer + 56, static_cast<uint32_t>(c->bitCount >> 32));
   Store32Be(c->buffer + 60, static_cast<uint32_t>(c->bitCount));
   blocksFn(c->state, c->buffer, 1);

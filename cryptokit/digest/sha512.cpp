@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "cryptokit/digest/block_buffer.h"
 #include "cryptokit/digest/byte_order.h"
 #include "cryptokit/digest/digests.h"
 #include "cryptokit/digest/sha512_blocks.h"
@@ -123,20 +124,7 @@ void Absorb(Sha512Context* c, const uint8_t* data, uint32_t len) {
   const uint64_t bits = static_cast<uint64_t>(len) << 3;
   c->bitCountLow += bits;
   if (c->bitCountLow < bits) ++c->bitCountHigh;
-  if (have != 0) {
-    uint32_t take = 128 - have < len ? 128 - have : len;
-    std::memcpy(c->buffer + have, data, take);
-    data += take;
-    len -= take;
-    if (have + take < 128) return;
-    blocksFn(c->state, c->buffer, 1);
-  }
-  if (len >= 128) {
-    blocksFn(c->state, data, len / 128);
-    data += len & ~127u;
-    len &= 127;
-  }
-  if (len != 0) std::memcpy(c->buffer, data, len);
+  AbsorbMessage<128>(c->buffer, have, data, len, [&](const uint8_t* p, size_t n) { blocksFn(c->state, p, n); });
 }
 
 // Pads, writes the first |words| chaining words and starts over from
@@ -146,13 +134,7 @@ void Finish(Sha512Context* c, uint8_t* out, int words, const uint64_t (&initial)
   // 128-bit big-endian number.
   const BlocksFn blocksFn = ChosenBlocks();
   uint32_t have = static_cast<uint32_t>(c->bitCountLow >> 3) & 127;
-  c->buffer[have++] = 0x80;
-  if (have > 112) {
-    std::memset(c->buffer + have, 0, 128 - have);
-    blocksFn(c->state, c->buffer, 1);
-    have = 0;
-  }
-  std::memset(c->buffer + have, 0, 112 - have);
+  PadLastBlock<128, 16>(c->buffer, have, [&](const uint8_t* p, size_t n) { blocksFn(c->state, p, n); });
   Store64Be(c->buffer + 112, c->bitCountHigh);
   Store64Be(c->buffer + 120, c->bitCountLow);
   blocksFn(c->state, c->buffer, 1);
