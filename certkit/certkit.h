@@ -306,7 +306,8 @@ int C_EmptyExtensions(C_EXTENSIONS_OBJ extensions);
 // always matches the entries. |value| is copied. Errors:
 // C_ERR_NOT_EXTENSIONS_OBJ; C_ERR_BAD_ARGUMENT for a null, empty or
 // malformed OID, a null value with a length, or |critical| above 1;
-// C_ERR_EXT_PRESENT when the OID is already there; C_ERR_BAD_ENCODING for
+// C_ERR_EXT_PRESENT when the OID is already there (checked after the
+// extension itself); C_ERR_BAD_ENCODING for
 // an empty value or one that "UNKNOWN_TYPE" cannot take;
 // C_ERR_EXT_UNHANDLED_CRITICAL for a critical extension no type handles;
 // C_ERR_EXT_KIND; C_ERR_EXT_NOT_CRITICAL; C_ERR_EXT_CRITICALITY; the type's

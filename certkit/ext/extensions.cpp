@@ -327,14 +327,18 @@ int PutExtension(C_EXTENSIONS_OBJ handle, const unsigned char* oid, uint32_t oid
   C_ExtensionsObj* extensions = AsExtensions(handle);
   if (extensions == nullptr) return C_ERR_NOT_EXTENSIONS_OBJ;
   if (!WellFormedOid(oid, oidLen) || (value == nullptr && valueLen != 0) || critical > 1) return C_ERR_BAD_ARGUMENT;
+  // The extension's own checks first, in the order decoding applies them;
+  // its place in the list last.
   const ByteRange oidRange{oid, oidLen};
-  uint32_t position = 0;
-  const bool present = HasOid(extensions->entries, oidRange, &position);
-  if (!replace && present) return C_ERR_EXT_PRESENT;
-  if (replace && !present) return C_ERR_NOT_FOUND;
   ExtensionEntry* entry = nullptr;
   int status = MakeEntry(extensions, oidRange, critical, ByteRange{value, valueLen}, ByteRange{nullptr, 0}, &entry);
   if (status != 0) return status;
+  uint32_t position = 0;
+  const bool present = HasOid(extensions->entries, oidRange, &position);
+  if (present != replace) {
+    ReleaseEntry(entry);
+    return present ? C_ERR_EXT_PRESENT : C_ERR_NOT_FOUND;
+  }
   PtrList list;
   if (!CopyList(extensions->entries, &list)) {
     ReleaseEntry(entry);
