@@ -89,6 +89,7 @@ extern "C" {
 #define C_ERR_EXT_HANDLER_INCOMPLETE 1857 // extension handler lacks an operation
 #define C_ERR_EXT_HANDLER_FIXED 1858      // extension handler cannot be replaced
 #define C_ERR_EXT_CRITICALITY 1859        // criticality differs from a fixed criticality
+#define C_ERR_OUTPUT_SMALL 1860           // an output array is too small; the count says how many are needed
 
 // ---------------------------------------------------------------------------
 // Object type tags. Each object carries its tag as the second field of its
@@ -296,6 +297,43 @@ int C_GetExtensionsDER(C_EXTENSIONS_OBJ extensions, const unsigned char** der, u
 int C_GetExtensionCount(C_EXTENSIONS_OBJ extensions, uint32_t* count);
 // C_EmptyExtensions removes every extension and the encoding.
 int C_EmptyExtensions(C_EXTENSIONS_OBJ extensions);
+// C_AddExtension appends one extension: OID |oid| (content octets), critical
+// flag |critical| (0 or 1) and |value|, the extension's DER value (what the
+// extnValue OCTET STRING holds, for every type, "UNKNOWN_TYPE" included).
+// The extension is checked as one read from an encoding is (type looked up
+// in the registry, then the built-in table; the type's kinds, criticality
+// rules and value check), and the object's DER is made again at once, so it
+// always matches the entries. |value| is copied. Errors:
+// C_ERR_NOT_EXTENSIONS_OBJ; C_ERR_BAD_ARGUMENT for a null, empty or
+// malformed OID, a null value with a length, or |critical| above 1;
+// C_ERR_EXT_PRESENT when the OID is already there (checked after the
+// extension itself); C_ERR_BAD_ENCODING for
+// an empty value or one that "UNKNOWN_TYPE" cannot take;
+// C_ERR_EXT_UNHANDLED_CRITICAL for a critical extension no type handles;
+// C_ERR_EXT_KIND; C_ERR_EXT_NOT_CRITICAL; C_ERR_EXT_CRITICALITY; the type's
+// decoding error; C_ERR_ALLOC; C_ERR_OVERFLOW. On failure the object is
+// unchanged.
+int C_AddExtension(C_EXTENSIONS_OBJ extensions, const unsigned char* oid, uint32_t oidLen, uint32_t critical,
+                   const unsigned char* value, uint32_t valueLen);
+// C_ReplaceExtension is C_AddExtension for an OID that is already present:
+// the extension keeps its place in the list and takes the new critical flag
+// and value. Errors as for C_AddExtension, with C_ERR_NOT_FOUND instead of
+// C_ERR_EXT_PRESENT. On failure the object is unchanged.
+int C_ReplaceExtension(C_EXTENSIONS_OBJ extensions, const unsigned char* oid, uint32_t oidLen, uint32_t critical,
+                       const unsigned char* value, uint32_t valueLen);
+// C_RemoveExtension removes the extension with OID |oid| and makes the DER
+// again; once the last one is gone the object holds no extensions (no DER,
+// and a certificate made from it has no extensions element). Errors:
+// C_ERR_NOT_EXTENSIONS_OBJ; C_ERR_BAD_ARGUMENT for a null or empty OID;
+// C_ERR_NOT_FOUND; C_ERR_ALLOC. On failure the object is unchanged.
+int C_RemoveExtension(C_EXTENSIONS_OBJ extensions, const unsigned char* oid, uint32_t oidLen);
+// C_GetExtension stores extension number |index| (in encoding order): its
+// OID's content octets, critical flag and DER value as the extnValue OCTET
+// STRING holds it (never unwrapped, unlike C_FindExtension). The pointers
+// belong to the object. Any output pointer may be null. Errors:
+// C_ERR_NOT_EXTENSIONS_OBJ; C_ERR_INDEX when |index| is not below the count.
+int C_GetExtension(C_EXTENSIONS_OBJ extensions, uint32_t index, const unsigned char** oid, uint32_t* oidLen,
+                   uint32_t* critical, const unsigned char** value, uint32_t* valueLen);
 // C_FindExtension looks up the extension with OID |oid| and stores its
 // critical flag and its value (owned by the object; for an extension of
 // "UNKNOWN_TYPE" whose value is one OCTET STRING, that string's contents).
@@ -303,6 +341,153 @@ int C_EmptyExtensions(C_EXTENSIONS_OBJ extensions);
 // C_ERR_BAD_ARGUMENT for a null or empty OID; C_ERR_NOT_FOUND.
 int C_FindExtension(C_EXTENSIONS_OBJ extensions, const unsigned char* oid, uint32_t oidLen, uint32_t* critical,
                     const unsigned char** value, uint32_t* valueLen);
+
+// ---------------------------------------------------------------------------
+// Extension values (RFC 5280 4.2.1).
+//
+// Builders write the DER value of one extension (what goes into extnValue)
+// into a new block that the caller owns and releases with
+// QMem_SecureRelease (cryptokit/qmemory.h); on failure |*value| is null and
+// |*valueLen| 0. Readers take such a value, check that it is strict DER of
+// the extension's definition and fill a plain record whose pointers refer
+// into the caller's |value| (they live as long as it does); they allocate
+// nothing. A reader's error is C_ERR_BAD_ENCODING for anything that is not
+// exactly one DER value of the extension (trailing octets included), or
+// C_ERR_NULL_OUTPUT for a null record.
+
+// Content octets of the extensions' OBJECT IDENTIFIERs (2.5.29.n): every one
+// is C_OID_EXT_LEN octets long.
+#define C_OID_EXT_LEN 3
+#define C_OID_SUBJECT_KEY_ID ((const unsigned char*)"\x55\x1D\x0E")
+#define C_OID_KEY_USAGE ((const unsigned char*)"\x55\x1D\x0F")
+#define C_OID_SUBJECT_ALT_NAME ((const unsigned char*)"\x55\x1D\x11")
+#define C_OID_BASIC_CONSTRAINTS ((const unsigned char*)"\x55\x1D\x13")
+#define C_OID_AUTHORITY_KEY_ID ((const unsigned char*)"\x55\x1D\x23")
+#define C_OID_EXT_KEY_USAGE ((const unsigned char*)"\x55\x1D\x25")
+// Key purposes of extendedKeyUsage (1.3.6.1.5.5.7.3.n), C_OID_KP_LEN octets.
+#define C_OID_KP_LEN 8
+#define C_OID_KP_SERVER_AUTH ((const unsigned char*)"\x2B\x06\x01\x05\x05\x07\x03\x01")
+#define C_OID_KP_CLIENT_AUTH ((const unsigned char*)"\x2B\x06\x01\x05\x05\x07\x03\x02")
+
+// keyUsage bits as a mask: bit n of the mask is bit n of the KeyUsage BIT
+// STRING (digitalSignature is bit 0).
+#define C_KU_DIGITAL_SIGNATURE 0x001u
+#define C_KU_NON_REPUDIATION 0x002u
+#define C_KU_KEY_ENCIPHERMENT 0x004u
+#define C_KU_DATA_ENCIPHERMENT 0x008u
+#define C_KU_KEY_AGREEMENT 0x010u
+#define C_KU_KEY_CERT_SIGN 0x020u
+#define C_KU_CRL_SIGN 0x040u
+#define C_KU_ENCIPHER_ONLY 0x080u
+#define C_KU_DECIPHER_ONLY 0x100u
+#define C_KU_ALL 0x1FFu
+
+// GeneralName kinds: the context tag numbers of RFC 5280 4.2.1.6.
+#define C_GN_OTHER_NAME 0
+#define C_GN_RFC822_NAME 1
+#define C_GN_DNS_NAME 2
+#define C_GN_X400_ADDRESS 3
+#define C_GN_DIRECTORY_NAME 4
+#define C_GN_EDI_PARTY_NAME 5
+#define C_GN_URI 6
+#define C_GN_IP_ADDRESS 7
+#define C_GN_REGISTERED_ID 8
+
+// One GeneralName: its kind and its octets. For rfc822Name, dNSName and URI
+// the IA5String's characters; for iPAddress 4 or 16 address octets
+// (network order); for registeredID the OID's content octets; for the
+// constructed kinds (otherName, x400Address, directoryName, ediPartyName)
+// the element's content octets, not interpreted (for directoryName that is
+// the DER Name).
+typedef struct C_GENERAL_NAME {
+  uint32_t kind;  // C_GN_*
+  C_ITEM value;
+} C_GENERAL_NAME;
+
+// Length of a key identifier made by C_ComputeKeyIdentifier (SHA-1).
+#define C_KEY_ID_LEN 20
+
+// C_ComputeKeyIdentifier stores in |keyId| the SHA-1 digest of the
+// subjectPublicKey BIT STRING's value (without tag, length and unused-bits
+// octet) of the DER SubjectPublicKeyInfo |spki| (RFC 5280 4.2.1.2, method
+// 1). Errors: C_ERR_BAD_ARGUMENT for null pointers; C_ERR_BAD_ENCODING when
+// |spki| is not one DER SubjectPublicKeyInfo with a whole-octet key;
+// C_ERR_DIGEST; C_ERR_ALLOC.
+int C_ComputeKeyIdentifier(const unsigned char* spki, uint32_t spkiLen, unsigned char keyId[C_KEY_ID_LEN]);
+
+// C_BuildBasicConstraints: BasicConstraints with cA |cA| (0 or 1; FALSE is
+// the default and left out) and pathLenConstraint |pathLen|, -1 for none.
+// Errors: C_ERR_BAD_ARGUMENT for |cA| above 1, |pathLen| below -1, a path
+// length without cA, or a null output; C_ERR_ALLOC.
+int C_BuildBasicConstraints(uint32_t cA, int32_t pathLen, unsigned char** value, uint32_t* valueLen);
+// C_BuildKeyUsage: KeyUsage with the bits of |usage| (C_KU_*), trailing zero
+// bits left out. Errors: C_ERR_BAD_ARGUMENT for no bit, a bit outside
+// C_KU_ALL, or a null output; C_ERR_ALLOC.
+int C_BuildKeyUsage(uint32_t usage, unsigned char** value, uint32_t* valueLen);
+// C_BuildExtendedKeyUsage: ExtKeyUsageSyntax with the |count| key purpose
+// OIDs (content octets) in the order given. Errors: C_ERR_BAD_ARGUMENT for
+// no OID, a null, empty or malformed one, or a null output; C_ERR_ALLOC.
+int C_BuildExtendedKeyUsage(const C_ITEM* purposes, uint32_t count, unsigned char** value, uint32_t* valueLen);
+// C_BuildSubjectAltName: GeneralNames with the |count| names in the order
+// given. Kinds taken: dNSName (letters, digits, '-', '.', '_' and '*'),
+// rfc822Name and URI (visible ASCII, no space), iPAddress (4 or 16 octets).
+// Errors: C_ERR_BAD_ARGUMENT for no name, another kind, an empty or
+// ill-formed value, or a null output; C_ERR_ALLOC.
+int C_BuildSubjectAltName(const C_GENERAL_NAME* names, uint32_t count, unsigned char** value, uint32_t* valueLen);
+// C_BuildSubjectKeyIdentifier: the KeyIdentifier OCTET STRING made from the
+// DER SubjectPublicKeyInfo |spki| as C_ComputeKeyIdentifier does. Errors:
+// those of C_ComputeKeyIdentifier; C_ERR_BAD_ARGUMENT for a null output.
+int C_BuildSubjectKeyIdentifier(const unsigned char* spki, uint32_t spkiLen, unsigned char** value,
+                                uint32_t* valueLen);
+// C_BuildAuthorityKeyIdentifier: AuthorityKeyIdentifier holding only the
+// keyIdentifier |keyId| (normally the issuer's subject key identifier).
+// Errors: C_ERR_BAD_ARGUMENT for an empty key identifier or a null output;
+// C_ERR_ALLOC.
+int C_BuildAuthorityKeyIdentifier(const unsigned char* keyId, uint32_t keyIdLen, unsigned char** value,
+                                  uint32_t* valueLen);
+
+// What C_ReadBasicConstraints finds.
+typedef struct C_BASIC_CONSTRAINTS {
+  uint32_t cA;      // 1 for TRUE
+  int32_t pathLen;  // pathLenConstraint, -1 when absent
+} C_BASIC_CONSTRAINTS;
+
+// What C_ReadAuthorityKeyIdentifier finds; a null |data| marks an absent
+// field.
+typedef struct C_AUTHORITY_KEY_ID {
+  C_ITEM keyIdentifier;  // the key identifier's octets
+  C_ITEM certIssuer;     // the GeneralName elements of authorityCertIssuer, not interpreted
+  C_ITEM certSerial;     // authorityCertSerialNumber's content octets
+} C_AUTHORITY_KEY_ID;
+
+// C_ReadBasicConstraints reads a BasicConstraints value. A pathLen above
+// 2^31 - 1, or one without cA, is C_ERR_BAD_ENCODING.
+int C_ReadBasicConstraints(const unsigned char* value, uint32_t valueLen, C_BASIC_CONSTRAINTS* out);
+// C_ReadKeyUsage reads a KeyUsage value into a mask of C_KU_* bits (0 when
+// none is set). A value with bits beyond decipherOnly is C_ERR_BAD_ENCODING.
+int C_ReadKeyUsage(const unsigned char* value, uint32_t valueLen, uint32_t* usage);
+// C_ReadExtendedKeyUsage reads an ExtKeyUsageSyntax value: |*count|
+// receives the number of key purposes, and with |purposes| not null the
+// first |capacity| of them go there (OID content octets). Errors, besides
+// those of every reader: C_ERR_OUTPUT_SMALL when |capacity| is below the
+// count (|*count| set, |purposes| filled up to |capacity|).
+int C_ReadExtendedKeyUsage(const unsigned char* value, uint32_t valueLen, C_ITEM* purposes, uint32_t capacity,
+                           uint32_t* count);
+// C_ReadSubjectAltName reads a GeneralNames value (subjectAltName or
+// issuerAltName), with the count and capacity rules of
+// C_ReadExtendedKeyUsage. rfc822Name, dNSName and URI must be non-empty
+// IA5Strings (octets below 0x80), iPAddress 4 or 16 octets, registeredID a
+// well-formed OID; the constructed kinds are checked to be DER elements
+// only.
+int C_ReadSubjectAltName(const unsigned char* value, uint32_t valueLen, C_GENERAL_NAME* names, uint32_t capacity,
+                         uint32_t* count);
+// C_ReadSubjectKeyIdentifier reads a KeyIdentifier OCTET STRING (at least
+// one octet) into |*keyId|.
+int C_ReadSubjectKeyIdentifier(const unsigned char* value, uint32_t valueLen, C_ITEM* keyId);
+// C_ReadAuthorityKeyIdentifier reads an AuthorityKeyIdentifier value.
+// authorityCertIssuer and authorityCertSerialNumber must come together
+// (RFC 5280 4.2.1.1); a keyIdentifier must have at least one octet.
+int C_ReadAuthorityKeyIdentifier(const unsigned char* value, uint32_t valueLen, C_AUTHORITY_KEY_ID* out);
 
 // ---------------------------------------------------------------------------
 // Certificate objects (type tag 2000).
@@ -316,10 +501,15 @@ int C_FindExtension(C_EXTENSIONS_OBJ extensions, const unsigned char* oid, uint3
 
 typedef struct C_CertObj* C_CERT_OBJ;
 
-// Signature algorithm identifiers of the fields record.
+// Signature algorithm identifiers of the fields record (PKCS #1 v1.5 RSA
+// signatures). Any other identifier, 5 and 9 among them, is refused with
+// C_ERR_SIG_ALGORITHM.
 #define C_SIG_MD2_WITH_RSA 6
 #define C_SIG_MD5_WITH_RSA 7
 #define C_SIG_SHA1_WITH_RSA 8
+#define C_SIG_SHA256_WITH_RSA 11  // sha256WithRSAEncryption, 1.2.840.113549.1.1.11
+#define C_SIG_SHA384_WITH_RSA 12  // sha384WithRSAEncryption, 1.2.840.113549.1.1.12
+#define C_SIG_SHA512_WITH_RSA 13  // sha512WithRSAEncryption, 1.2.840.113549.1.1.13
 
 // Certificate versions of the fields record.
 #define C_CERT_VERSION_1 0
@@ -444,8 +634,8 @@ typedef struct C_CERT_REQUEST_FIELDS {
   C_ATTRIBUTES_OBJ attributes;  // null in a record given to set: no attributes
 } C_CERT_REQUEST_FIELDS;
 
-// Largest digest the request operations write (SHA-1).
-#define C_REQUEST_DIGEST_MAX 20
+// Largest digest the request operations write (SHA-512).
+#define C_REQUEST_DIGEST_MAX 64
 
 // C_CreateCertRequestObject stores a new request (version 0, empty subject,
 // no attributes) in |*request|. Errors: C_ERR_NOT_REQUEST_OBJ for a null

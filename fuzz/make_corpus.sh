@@ -97,6 +97,27 @@ if [ -d "$shared/x509" ]; then
   done
 fi
 
+# Extension values: a selector byte (0 basicConstraints, 1 keyUsage, 2 EKU,
+# 3 subjectAltName, 4 SKI, 5 AKI; +6 marks the extension critical), then
+# the value.
+mkdir -p "$corpus/fuzz_ext_values"
+while read -r name hex; do
+  printf "$(printf '%s' "$hex" | sed 's/../\\x&/g')" >"$corpus/fuzz_ext_values/$name"
+done <<'SEEDS'
+bc-ca 0630060101ff020100
+bc-leaf 063000
+ku-ca 0703020106
+ku-leaf 07030205a0
+ku-decipher 010303070080
+eku 02301406082b0601050507030106082b06010505070302
+san 03301582032a2e7887040a00000181036140788603683a78
+san-ip6 033012871020010db8000000000000000000000001
+san-other 03300aa008060129a003020101
+ski 0404140102030405060708090a0b0c0d0e0f1011121314
+aki 05300480020102
+aki-full 05300c800101a10482026178820101
+SEEDS
+
 for dir in "$corpus"/*/; do
   echo "$(basename "$dir"): $(find "$dir" -type f | wc -l) seeds"
 done

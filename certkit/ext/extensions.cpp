@@ -4,6 +4,7 @@
 #include "certkit/ext/extensions.h"
 
 #include "certkit/errors.h"
+#include "certkit/ext/der_walk.h"
 #include "cryptokit/qmemory.h"
 
 namespace ck {
@@ -62,6 +63,7 @@ void ReleaseEntry(ExtensionEntry* entry) {
   }
   QMem_SecureRelease(const_cast<uint8_t*>(entry->oid.data));
   QMem_SecureRelease(const_cast<uint8_t*>(entry->value.data));
+  QMem_SecureRelease(const_cast<uint8_t*>(entry->element.data));
   QMem_SecureRelease(entry);
 }
 
@@ -121,21 +123,33 @@ struct ExtensionEncoder {
   const PtrList* entries;
 };
 
-// Checks one Extension (the rules in order) and appends its entry.
-int AddEntry(ExtensionDecoder* d) {
-  const ByteRange oid = d->oid;
-  const ByteRange value = d->value;
-  const uint32_t critical = d->critical;
+bool HasOid(const PtrList& entries, ByteRange oid, uint32_t* position) {
+  for (uint32_t i = 0; i < entries.count; ++i) {
+    const auto* known = static_cast<const ExtensionEntry*>(entries.items[i]);
+    if (SameOid(known->oid.data, known->oid.len, oid.data, oid.len)) {
+      if (position != nullptr) *position = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Checks one extension for |object| with the rules of decoding (all but the
+// repeated OID) and makes its entry, with copies of |oid|, |value| and, when
+// it has bytes, |element| (the Extension as read).
+int MakeEntry(const C_ExtensionsObj* object, ByteRange oid, uint32_t critical, ByteRange value, ByteRange element,
+              ExtensionEntry** out) {
+  *out = nullptr;
   if (oid.len == 0) return C_ERR_BAD_ENCODING;
   if (value.len == 0 && oid.len != 3 && !(oid.len >= 3 && QMem_Compare(oid.data, kBasicConstraintsOid, 3) == 0)) {
     return C_ERR_BAD_ENCODING;
   }
-  const ExtensionType* type = FindType(AsRegistry(d->object->registry), oid.data, oid.len);
+  const ExtensionType* type = FindType(AsRegistry(object->registry), oid.data, oid.len);
   if (type == nullptr) {
     if (critical) return C_ERR_EXT_UNHANDLED_CRITICAL;
     type = UnknownExtensionType();
   }
-  if ((type->kinds & d->object->kind) == 0) return C_ERR_EXT_KIND;
+  if ((type->kinds & object->kind) == 0) return C_ERR_EXT_KIND;
   if (type->criticalityMayDiffer) {
     if (type->criticalByDefault && !critical) return C_ERR_EXT_NOT_CRITICAL;
   } else if ((critical != 0) != (type->criticalByDefault != 0)) {
@@ -146,14 +160,10 @@ int AddEntry(ExtensionDecoder* d) {
   int status = type->handler != nullptr ? type->handler->decode(value.data, value.len, &decoded)
                                         : type->check(value, &valueCount);
   if (status != 0) return status;
-  for (uint32_t i = 0; i < d->entries.count; ++i) {
-    const auto* known = static_cast<const ExtensionEntry*>(d->entries.items[i]);
-    if (SameOid(known->oid.data, known->oid.len, oid.data, oid.len)) status = C_ERR_BAD_ENCODING;
-  }
-  auto* entry = status == 0 ? static_cast<ExtensionEntry*>(QMem_Allocate(sizeof(ExtensionEntry))) : nullptr;
+  auto* entry = static_cast<ExtensionEntry*>(QMem_Allocate(sizeof(ExtensionEntry)));
   if (entry == nullptr) {
     if (decoded != nullptr) type->handler->release(decoded);
-    return status != 0 ? status : C_ERR_ALLOC;
+    return C_ERR_ALLOC;
   }
   *entry = ExtensionEntry{};
   entry->type = type;
@@ -162,19 +172,39 @@ int AddEntry(ExtensionDecoder* d) {
   entry->valueCount = valueCount;
   entry->oid = ByteRange{CopyBytes(oid), oid.len};
   entry->value = ByteRange{CopyBytes(value), value.len};
+  if (element.len != 0) entry->element = ByteRange{CopyBytes(element), element.len};
   if (entry->oid.data == nullptr || entry->value.data == nullptr ||
-      PtrListAppend(&d->entries, entry) == kListNoMemory) {
+      (element.len != 0 && entry->element.data == nullptr)) {
     ReleaseEntry(entry);
     return C_ERR_ALLOC;
   }
   entry->handedOut = HandedOut(type, entry->value);
+  *out = entry;
   return 0;
 }
 
-int DecodeExtension(uint32_t, uint32_t, uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, void* slot) {
+// Checks one Extension read from an encoding (the rules in order) and
+// appends its entry.
+int AddEntry(ExtensionDecoder* d, ByteRange element) {
+  ExtensionEntry* entry = nullptr;
+  int status = MakeEntry(d->object, d->oid, d->critical, d->value, element, &entry);
+  if (status != 0) return status;
+  if (HasOid(d->entries, d->oid, nullptr)) {
+    ReleaseEntry(entry);
+    return C_ERR_BAD_ENCODING;
+  }
+  if (PtrListAppend(&d->entries, entry) == kListNoMemory) {
+    ReleaseEntry(entry);
+    return C_ERR_ALLOC;
+  }
+  return 0;
+}
+
+int DecodeExtension(uint32_t, uint32_t, uint32_t, const uint8_t* element, uint32_t elementLen, const uint8_t*,
+                    uint32_t, void* slot) {
   if (slot == nullptr) return 0;
   auto* d = static_cast<ExtensionDecoder*>(slot);
-  int status = AddEntry(d);
+  int status = AddEntry(d, ByteRange{element, elementLen});
   // The BOOLEAN is optional: the next Extension starts from "not critical".
   d->oid = ByteRange{nullptr, 0};
   d->value = ByteRange{nullptr, 0};
@@ -188,6 +218,8 @@ int EncodeExtension(ElementList* list, uint32_t, uint32_t, uint32_t index, const
   const auto* e = static_cast<const ExtensionEncoder*>(slot);
   if (e == nullptr || index >= e->entries->count) return ElementAppendEnd(list, false);
   const auto* entry = static_cast<const ExtensionEntry*>(e->entries->items[index]);
+  // An extension read from an encoding goes back octet for octet.
+  if (entry->element.data != nullptr) return ElementAppendRaw(list, entry->element.data, entry->element.len);
   int status = ElementAppendStart(list, kAsnSequence);
   if (status == 0) status = ElementAppendContent(list, kAsnOid, entry->oid.data, entry->oid.len);
   if (status == 0 && entry->critical) status = ElementAppendContent(list, kAsnBoolean, &kTrue, 1);
@@ -245,6 +277,88 @@ int ReplaceFromDER(C_ExtensionsObj* extensions, ByteRange der) {
   extensions->der = ByteRange{copy, der.len};
   extensions->stale = 0;
   extensions->presentButEmpty = decoder.entries.count == 0 ? 1 : 0;
+  return 0;
+}
+
+// The DER of |entries| in a new block; an empty list gives null and 0.
+int EncodeEntries(const PtrList* entries, ByteRange* der) {
+  *der = ByteRange{nullptr, 0};
+  if (entries->count == 0) return 0;
+  ExtensionEncoder encoder{entries};
+  void* slots[kSlotCount] = {nullptr, &encoder, nullptr, nullptr, nullptr};
+  uint8_t* out = nullptr;
+  uint32_t outLen = 0;
+  int status = AsnEncode(kExtensionsTemplate, AsnSlots{slots, kSlotCount}, 0, &out, &outLen);
+  if (status != 0) return FromCodecCode(status);
+  *der = ByteRange{out, outLen};
+  return 0;
+}
+
+// A copy of |entries|' pointer array (the entries are shared, not copied).
+bool CopyList(const PtrList& entries, PtrList* copy) {
+  *copy = PtrList{};
+  for (uint32_t i = 0; i < entries.count; ++i) {
+    if (PtrListAppend(copy, entries.items[i]) == kListNoMemory) {
+      PtrListFree(copy);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Makes |list| (sharing the object's entries but for the ones changed) the
+// object's list, with its encoding |der|. |dropped|, an entry of the old list
+// that |list| no longer holds, is released. Cannot fail.
+void CommitList(C_ExtensionsObj* extensions, PtrList* list, ByteRange der, ExtensionEntry* dropped) {
+  PtrListFree(&extensions->entries);
+  extensions->entries = *list;
+  *list = PtrList{};
+  ReleaseDer(extensions);
+  extensions->der = der;
+  extensions->stale = 0;
+  extensions->presentButEmpty = 0;
+  ReleaseEntry(dropped);
+}
+
+// Adds (|replace| false) or replaces one extension: checks it, builds the
+// new list and its DER, and only then changes the object.
+int PutExtension(C_EXTENSIONS_OBJ handle, const unsigned char* oid, uint32_t oidLen, uint32_t critical,
+                 const unsigned char* value, uint32_t valueLen, bool replace) {
+  C_ExtensionsObj* extensions = AsExtensions(handle);
+  if (extensions == nullptr) return C_ERR_NOT_EXTENSIONS_OBJ;
+  if (!WellFormedOid(oid, oidLen) || (value == nullptr && valueLen != 0) || critical > 1) return C_ERR_BAD_ARGUMENT;
+  // The extension's own checks first, in the order decoding applies them;
+  // its place in the list last.
+  const ByteRange oidRange{oid, oidLen};
+  ExtensionEntry* entry = nullptr;
+  int status = MakeEntry(extensions, oidRange, critical, ByteRange{value, valueLen}, ByteRange{nullptr, 0}, &entry);
+  if (status != 0) return status;
+  uint32_t position = 0;
+  const bool present = HasOid(extensions->entries, oidRange, &position);
+  if (present != replace) {
+    ReleaseEntry(entry);
+    return present ? C_ERR_EXT_PRESENT : C_ERR_NOT_FOUND;
+  }
+  PtrList list;
+  if (!CopyList(extensions->entries, &list)) {
+    ReleaseEntry(entry);
+    return C_ERR_ALLOC;
+  }
+  ExtensionEntry* dropped = nullptr;
+  if (replace) {
+    dropped = static_cast<ExtensionEntry*>(list.items[position]);
+    list.items[position] = entry;
+  } else if (PtrListAppend(&list, entry) == kListNoMemory) {
+    status = C_ERR_ALLOC;
+  }
+  ByteRange der{};
+  if (status == 0) status = EncodeEntries(&list, &der);
+  if (status != 0) {
+    PtrListFree(&list);
+    ReleaseEntry(entry);
+    return status;
+  }
+  CommitList(extensions, &list, der, dropped);
   return 0;
 }
 
@@ -413,6 +527,53 @@ int C_EmptyExtensions(C_EXTENSIONS_OBJ handle) {
   ck::ReleaseDer(extensions);
   extensions->stale = 0;
   extensions->presentButEmpty = 0;
+  return 0;
+}
+
+int C_AddExtension(C_EXTENSIONS_OBJ extensions, const unsigned char* oid, uint32_t oidLen, uint32_t critical,
+                   const unsigned char* value, uint32_t valueLen) {
+  return ck::PutExtension(extensions, oid, oidLen, critical, value, valueLen, false);
+}
+
+int C_ReplaceExtension(C_EXTENSIONS_OBJ extensions, const unsigned char* oid, uint32_t oidLen, uint32_t critical,
+                       const unsigned char* value, uint32_t valueLen) {
+  return ck::PutExtension(extensions, oid, oidLen, critical, value, valueLen, true);
+}
+
+int C_RemoveExtension(C_EXTENSIONS_OBJ handle, const unsigned char* oid, uint32_t oidLen) {
+  C_ExtensionsObj* extensions = AsExtensions(handle);
+  if (extensions == nullptr) return C_ERR_NOT_EXTENSIONS_OBJ;
+  if (oid == nullptr || oidLen == 0) return C_ERR_BAD_ARGUMENT;
+  uint32_t position = 0;
+  if (!ck::HasOid(extensions->entries, ck::ByteRange{oid, oidLen}, &position)) return C_ERR_NOT_FOUND;
+  ck::PtrList list;
+  for (uint32_t i = 0; i < extensions->entries.count; ++i) {
+    if (i != position && ck::PtrListAppend(&list, extensions->entries.items[i]) == ck::kListNoMemory) {
+      ck::PtrListFree(&list);
+      return C_ERR_ALLOC;
+    }
+  }
+  ck::ByteRange der{};
+  int status = ck::EncodeEntries(&list, &der);
+  if (status != 0) {
+    ck::PtrListFree(&list);
+    return status;
+  }
+  ck::CommitList(extensions, &list, der, static_cast<ck::ExtensionEntry*>(extensions->entries.items[position]));
+  return 0;
+}
+
+int C_GetExtension(C_EXTENSIONS_OBJ handle, uint32_t index, const unsigned char** oid, uint32_t* oidLen,
+                   uint32_t* critical, const unsigned char** value, uint32_t* valueLen) {
+  C_ExtensionsObj* extensions = AsExtensions(handle);
+  if (extensions == nullptr) return C_ERR_NOT_EXTENSIONS_OBJ;
+  if (index >= extensions->entries.count) return C_ERR_INDEX;
+  const auto* entry = static_cast<const ck::ExtensionEntry*>(extensions->entries.items[index]);
+  if (oid != nullptr) *oid = entry->oid.data;
+  if (oidLen != nullptr) *oidLen = entry->oid.len;
+  if (critical != nullptr) *critical = entry->critical;
+  if (value != nullptr) *value = entry->value.data;
+  if (valueLen != nullptr) *valueLen = entry->value.len;
   return 0;
 }
 

@@ -45,6 +45,7 @@ struct ExtensionEntry {
   void* decoded;        // a registered handler's decoded form, or null
   ByteRange handedOut;  // the value as the type hands it out (into |value|)
   uint32_t valueCount;  // values held (1 for single-valued types)
+  ByteRange element;    // owned: the Extension as read, written back unchanged; null for one added
 };
 
 }  // namespace ck

@@ -1,5 +1,6 @@
 // Signing, verification and digesting of the to-be-signed part (PKCS #1
-// v1.5 signatures with MD2, MD5 or SHA-1, RFC 8017 and RFC 5280 4.1.1.2),
+// v1.5 signatures with MD2, MD5, SHA-1, SHA-256, SHA-384 or SHA-512,
+// RFC 8017, RFC 5280 4.1.1.2 and RFC 4055 5),
 // driven through the crypto toolkit's Sign, Verify and Digest families.
 #include "certkit/sign/signed_object.h"
 
@@ -13,6 +14,9 @@ namespace {
 const uint8_t kMd2WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x02};
 const uint8_t kMd5WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x04};
 const uint8_t kSha1WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x05};
+const uint8_t kSha256WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0B};
+const uint8_t kSha384WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0C};
+const uint8_t kSha512WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0D};
 
 const SignatureRow kRows[] = {
     {C_SIG_MD2_WITH_RSA, "md2WithRSAEncryption", kMd2WithRsa, sizeof kMd2WithRsa, QA_MD2WithRSA, QA_MD2WithRSABER,
@@ -21,18 +25,23 @@ const SignatureRow kRows[] = {
      QA_MD5},
     {C_SIG_SHA1_WITH_RSA, "sha1WithRSAEncryption", kSha1WithRsa, sizeof kSha1WithRsa, QA_SHA1WithRSA,
      QA_SHA1WithRSABER, QA_SHA1},
+    // The SHA-2 rows come after the classic three, so that an
+    // AlgorithmIdentifier is matched against the classic rows first.
+    {C_SIG_SHA256_WITH_RSA, "sha256WithRSAEncryption", kSha256WithRsa, sizeof kSha256WithRsa, QA_SHA256WithRSA,
+     QA_SHA256WithRSABER, QA_SHA256},
+    {C_SIG_SHA384_WITH_RSA, "sha384WithRSAEncryption", kSha384WithRsa, sizeof kSha384WithRsa, QA_SHA384WithRSA,
+     QA_SHA384WithRSABER, QA_SHA384},
+    {C_SIG_SHA512_WITH_RSA, "sha512WithRSAEncryption", kSha512WithRsa, sizeof kSha512WithRsa, QA_SHA512WithRSA,
+     QA_SHA512WithRSABER, QA_SHA512},
 };
 constexpr uint32_t kRowCount = sizeof kRows / sizeof kRows[0];
 
-// The largest signature signing can produce: a 2048-bit modulus.
-constexpr uint32_t kSignatureRoom = 256;
-
-// Choosers: RSA sides and the three digests (signing and digesting use the
+// Choosers: RSA sides and the six digests (signing and digesting use the
 // encrypting sides, verification the decrypting sides).
 const Q_ALGORITHM_METHOD* const kSignChooser[] = {&QM_RSAPublicEncrypt, &QM_RSAPrivateEncrypt, &QM_MD2, &QM_MD5,
-                                                  &QM_SHA1, nullptr};
+                                                  &QM_SHA1, &QM_SHA256, &QM_SHA384, &QM_SHA512, nullptr};
 const Q_ALGORITHM_METHOD* const kVerifyChooser[] = {&QM_RSAPublicDecrypt, &QM_RSAPrivateDecrypt, &QM_MD2, &QM_MD5,
-                                                    &QM_SHA1, nullptr};
+                                                    &QM_SHA1, &QM_SHA256, &QM_SHA384, &QM_SHA512, nullptr};
 
 // Signed wrapper, for certificates and requests alike:
 //
@@ -251,7 +260,7 @@ int CoreSign(SignedCore* core, uint32_t identifier, Q_KEY_OBJ privateKey, Q_ALGO
       }
     }
   }
-  uint8_t signature[kSignatureRoom];
+  uint8_t signature[kSignatureMax];
   uint32_t signatureLen = 0;
   if (status == 0) status = CryptoFailure(Q_SignInit(object, privateKey, kSignChooser, surrender), C_ERR_SIGN);
   if (status == 0) status = CryptoFailure(Q_SignUpdate(object, tbs.data, tbs.len, surrender), C_ERR_SIGN);

@@ -26,18 +26,23 @@ struct SignedCore {
   C_BITSTRING signature;     // into |signedDer|: the signature BIT STRING's value
 };
 
+// Room for the signature that signing produces: up to a 4096-bit modulus.
+// The crypto toolkit decides which key sizes it signs with; a signature that
+// does not fit fails signing (C_ERR_SIGN).
+constexpr uint32_t kSignatureMax = 512;
+
 // One row of the signature algorithm table.
 struct SignatureRow {
-  uint32_t identifier;           // 6, 7, 8
+  uint32_t identifier;           // C_SIG_*: 6, 7, 8, 11, 12, 13
   const char* name;
   const uint8_t* oid;            // content octets
   uint32_t oidLen;
   Q_INFO_TYPE signatureInfo;     // QA_...WithRSA
   Q_INFO_TYPE identifierInfo;    // QA_...WithRSABER
-  Q_INFO_TYPE digestInfo;        // QA_MD2, QA_MD5, QA_SHA1
+  Q_INFO_TYPE digestInfo;        // QA_MD2, QA_MD5, QA_SHA1, QA_SHA256, ...
 };
 
-// The three rows, in search order.
+// The six rows, in search order (the classic three first).
 const SignatureRow* SignatureTable(uint32_t* rowCount);
 // The row of |identifier|, or null.
 const SignatureRow* FindSignatureRow(uint32_t identifier);

@@ -28,6 +28,7 @@ namespace cktest {
 //   utf8iss self-signed with UTF8String names
 //   utf8sub issued by ca, subject in UTF8String
 //   big     3072-bit key (no certificate)
+//   srv     2048-bit key (no certificate), for certificates the toolkit makes
 // Each certificate as <name>.der, each key as <name>.key.der (PKCS #8) and
 // <name>.pub.der (SubjectPublicKeyInfo).
 class CertFiles {
@@ -57,7 +58,7 @@ class CertFiles {
     scratch_ = TempDir();
     // Key generation takes seconds, and every test runs in a process of its
     // own: the files are made once per user and kept for later runs.
-    const std::string cache = "/tmp/kvcatool-certkit-fixtures-" + std::to_string(getuid()) + "-2";
+    const std::string cache = "/tmp/kvcatool-certkit-fixtures-" + std::to_string(getuid()) + "-3";
     if (Exists(cache + "/ready")) {
       dir_ = cache;
       ok_ = true;
@@ -112,7 +113,7 @@ class CertFiles {
     };
     const std::string nombstr = " -config " + d + "nombstr.cnf";
     const std::string utf8 = " -config " + d + "utf8.cnf";
-    return key("ca", 2048) && key("leaf", 1024) && key("v1", 1024) && key("big", 3072) &&
+    return key("ca", 2048) && key("leaf", 1024) && key("v1", 1024) && key("big", 3072) && key("srv", 2048) &&
           Run("openssl req -x509 -new -key " + d + "ca.pem -sha1 -days 3650 -set_serial 1" + nombstr +
               " -extensions v3_ca -subj '/C=US/O=Test CA Org/CN=Test Root' -out " + d + "ca.crt") == 0 &&
           der("ca") &&

@@ -47,7 +47,9 @@ Bytes operator+(Bytes a, const Bytes& b) {
 
 const Bytes kSha1Oid = cktest::Hex("2A864886F70D010105");
 const Bytes kSha1Alg = Tlv(0x30, Tlv(0x06, kSha1Oid) + Bytes{0x05, 0x00});
-const Bytes kSha256Alg = Tlv(0x30, Tlv(0x06, cktest::Hex("2A864886F70D01010B")) + Bytes{0x05, 0x00});
+const Bytes kSha256Oid = cktest::Hex("2A864886F70D01010B");
+const Bytes kSha256Alg = Tlv(0x30, Tlv(0x06, kSha256Oid) + Bytes{0x05, 0x00});
+const Bytes kSha224Alg = Tlv(0x30, Tlv(0x06, cktest::Hex("2A864886F70D01010E")) + Bytes{0x05, 0x00});
 const Bytes kCnOid = {0x55, 0x04, 0x03};
 
 Bytes CnName(const std::string& cn) {
@@ -177,7 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RealCase{"ca", "ca", "leaf", 2, C_SIG_SHA1_WITH_RSA, 4, "Test Root", "Test Root"},
                       RealCase{"leaf", "ca", "leaf", 2, C_SIG_SHA1_WITH_RSA, 8, "leaf.example", "Test Root"},
                       RealCase{"v1", "v1", "ca", 0, C_SIG_MD5_WITH_RSA, 0, "v1.example", "v1.example"},
-                      RealCase{"far", "ca", "leaf", 0, C_SIG_SHA1_WITH_RSA, 0, "leaf.example", "Test Root"}),
+                      RealCase{"far", "ca", "leaf", 0, C_SIG_SHA1_WITH_RSA, 0, "leaf.example", "Test Root"},
+                      RealCase{"sha256", "ca", "leaf", 0, C_SIG_SHA256_WITH_RSA, 0, "leaf.example", "Test Root"}),
     [](const ::testing::TestParamInfo<RealCase>& param) { return std::string(param.param.name); });
 
 TEST(RealCertificate, KeepsItsExtensionsAndHandsOutUnknownValues) {
@@ -205,12 +208,12 @@ TEST(RealCertificate, KeepsItsExtensionsAndHandsOutUnknownValues) {
             C_ERR_NOT_FOUND);
 }
 
-TEST(RealCertificate, RefusesSha256AndUtf8Names) {
+TEST(RealCertificate, RefusesUtf8Names) {
   REQUIRE_CERT_FILES();
   struct {
     const char* name;
     int code;
-  } cases[] = {{"sha256", C_ERR_SIG_ALGORITHM}, {"utf8iss", C_ERR_ISSUER}, {"utf8sub", C_ERR_SUBJECT}};
+  } cases[] = {{"utf8iss", C_ERR_ISSUER}, {"utf8sub", C_ERR_SUBJECT}};
   for (const auto& c : cases) {
     Cert cert;
     EXPECT_EQ(cert.Set(CertFiles::Get().Cert(c.name)), c.code) << c.name;
@@ -253,7 +256,10 @@ TEST(CertDecoding, CraftedCasesGiveTheirCodes) {
       {"UTCTime 49 to 50", [](Parts& p) { p.validity = Validity("491231235959Z", "500101000000Z"); }, C_ERR_VALIDITY},
       {"month 13", [](Parts& p) { p.validity = Validity("201301000000Z", "300101000000Z"); }, C_ERR_INPUT_DATA},
       {"inner without NULL", [](Parts& p) { p.inner = Tlv(0x30, Tlv(0x06, kSha1Oid)); }, C_ERR_BAD_ENCODING},
-      {"sha256 both", [](Parts& p) { p.inner = p.outer = kSha256Alg; }, C_ERR_SIG_ALGORITHM},
+      {"sha256 both", [](Parts& p) { p.inner = p.outer = kSha256Alg; }, 0},
+      {"sha224 both", [](Parts& p) { p.inner = p.outer = kSha224Alg; }, C_ERR_SIG_ALGORITHM},
+      {"sha256 without NULL", [](Parts& p) { p.inner = p.outer = Tlv(0x30, Tlv(0x06, kSha256Oid)); },
+       C_ERR_SIG_ALGORITHM},
       {"dates reversed", [](Parts& p) { p.validity = Validity("300101000001Z", "300101000000Z"); }, C_ERR_VALIDITY},
       {"equal dates", [](Parts& p) { p.validity = Validity("300101000000Z", "300101000000Z"); }, 0},
       {"version 4", [](Parts& p) { p.version = Tlv(0xA0, Bytes{0x02, 0x01, 0x03}); }, C_ERR_VERSION},
@@ -444,6 +450,8 @@ TEST(CertFields, SettingChecksInOrderAndLeavesTheObjectUnchanged) {
       {"not after past 9999", [](C_CERT_FIELDS& f) { f.notAfter = 253402300800; }, C_ERR_BAD_ARGUMENT},
       {"identifier 5", [](C_CERT_FIELDS& f) { f.signatureAlgorithm = 5; }, C_ERR_SIG_ALGORITHM},
       {"identifier 9", [](C_CERT_FIELDS& f) { f.signatureAlgorithm = 9; }, C_ERR_SIG_ALGORITHM},
+      {"identifier 10", [](C_CERT_FIELDS& f) { f.signatureAlgorithm = 10; }, C_ERR_SIG_ALGORITHM},
+      {"identifier 14", [](C_CERT_FIELDS& f) { f.signatureAlgorithm = 14; }, C_ERR_SIG_ALGORITHM},
       {"issuer not a name", [](C_CERT_FIELDS& f) { f.issuer = nullptr; }, C_ERR_ISSUER},
       {"subject not a name", [](C_CERT_FIELDS& f) { f.subject = nullptr; }, C_ERR_SUBJECT},
       {"no public key", [](C_CERT_FIELDS& f) { f.publicKey = C_ITEM{nullptr, 0}; }, C_ERR_PUBLIC_KEY},
@@ -501,7 +509,8 @@ TEST_F(CertSigning, EachAlgorithmSignsAndVerifies) {
   Key priv(QK_RSAPrivateBER, CertFiles::Get().PrivateKey("ca"));
   Key pub(QK_RSAPublicBER, CertFiles::Get().PublicKey("ca"));
   Key other(QK_RSAPublicBER, CertFiles::Get().PublicKey("leaf"));
-  for (uint32_t algorithm : {C_SIG_MD2_WITH_RSA, C_SIG_MD5_WITH_RSA, C_SIG_SHA1_WITH_RSA}) {
+  for (uint32_t algorithm : {C_SIG_MD2_WITH_RSA, C_SIG_MD5_WITH_RSA, C_SIG_SHA1_WITH_RSA, C_SIG_SHA256_WITH_RSA,
+                             C_SIG_SHA384_WITH_RSA, C_SIG_SHA512_WITH_RSA}) {
     f_.signatureAlgorithm = algorithm;
     ASSERT_EQ(C_SetCertFields(cert_.cert, &f_), 0);
     EXPECT_EQ(C_VerifyCertSignature(cert_.cert, pub.key, nullptr), C_ERR_CERT_SIGNATURE) << "unsigned";

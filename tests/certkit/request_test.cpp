@@ -157,6 +157,38 @@ TEST(Request, MadeHereReadsBackVerifiesAndPassesOpenssl) {
   EXPECT_EQ(cktest::Run("openssl req -inform DER -in " + WriteTemp("md5.req", md5) + " -noout -verify"), 0);
 }
 
+TEST(Request, Sha2RequestsGiveTheirWholeDigestsAndPassOpenssl) {
+  REQUIRE_CERT_FILES();
+  const Bytes publicKey = CertFiles::Get().PublicKey("leaf");
+  const struct {
+    uint32_t algorithm;
+    uint32_t digestLen;
+    const char* dgst;
+  } cases[] = {{C_SIG_SHA256_WITH_RSA, 32, "-sha256"}, {C_SIG_SHA384_WITH_RSA, 48, "-sha384"},
+               {C_SIG_SHA512_WITH_RSA, 64, "-sha512"}};
+  for (const auto& c : cases) {
+    Bytes signDigest;
+    const Bytes der = MakeRequest(publicKey, CertFiles::Get().PrivateKey("leaf"), c.algorithm, &signDigest);
+    ASSERT_FALSE(der.empty()) << c.dgst;
+    EXPECT_EQ(signDigest.size(), c.digestLen) << c.dgst;
+    // The digest is the information part's, as openssl computes it.
+    std::string out;
+    ASSERT_EQ(cktest::Run("openssl dgst " + std::string(c.dgst) + " -r " + WriteTemp("info.bin", InfoOf(der)), &out),
+              0);
+    EXPECT_EQ(out.substr(0, 2 * c.digestLen), cktest::ToHex(signDigest.data(), c.digestLen)) << c.dgst;
+    EXPECT_EQ(cktest::Run("openssl req -inform DER -in " + WriteTemp("sha2.req", der) + " -noout -verify"), 0)
+        << c.dgst;
+    // A certificate made from the request hands out the same whole digest.
+    cktest::Cert cert;
+    uint8_t digest[C_REQUEST_DIGEST_MAX];
+    uint32_t digestLen = 0;
+    ASSERT_EQ(C_SetCertFromRequest(cert.cert, nullptr, der.data(), static_cast<uint32_t>(der.size()), digest,
+                                   &digestLen, nullptr),
+              0);
+    EXPECT_EQ(Bytes(digest, digest + digestLen), signDigest) << c.dgst;
+  }
+}
+
 TEST(Request, OpensslRequestWithAttributesIsReadVerifiedAndReencodedOctetForOctet) {
   REQUIRE_CERT_FILES();
   const std::string config = CertFiles::Get().Scratch("attrs.cnf");
