@@ -6,6 +6,8 @@
 // sign/verify: SHA-1 PKCS #1 v1.5 of a short message with the same key on
 // both sides; ours goes through the whole Q_ object sequence per signature,
 // the reference through RSA_sign / RSA_verify on a digest it computes.
+// keygen3072 and sign3072/sign4096 are the modern profile: keys from
+// QA_RSAKeyGenModern (Miller-Rabin) and SHA-256 signatures.
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
@@ -24,7 +26,8 @@ namespace {
 
 const Q_ALGORITHM_METHOD* const kKeyGenChooser[] = {&QM_MD5,           &QM_MD5Random,        &QM_RSAKeyGen,
                                                      &QM_RSAPrivateEncrypt, &QM_RSAPublicDecrypt, nullptr};
-const Q_ALGORITHM_METHOD* const kSignChooser[] = {&QM_RSAPublicEncrypt, &QM_RSAPrivateEncrypt, &QM_SHA1, nullptr};
+const Q_ALGORITHM_METHOD* const kSignChooser[] = {&QM_RSAPublicEncrypt, &QM_RSAPrivateEncrypt, &QM_SHA1,
+                                                  &QM_SHA256, nullptr};
 const Q_ALGORITHM_METHOD* const kVerifyChooser[] = {&QM_RSAPublicDecrypt, &QM_RSAPrivateDecrypt, &QM_SHA1,
                                                     nullptr};
 
@@ -34,6 +37,9 @@ void Check(int status, const char* what) {
     std::abort();
   }
 }
+
+// The classic profile below 3072 bits, the modern one from there on.
+bool Modern(uint32_t bits) { return bits >= 3072; }
 
 // Generates one key pair from |seed| into fresh key objects.
 void OurKeyPair(uint32_t bits, uint32_t seed, Q_KEY_OBJ* pub, Q_KEY_OBJ* priv) {
@@ -46,7 +52,7 @@ void OurKeyPair(uint32_t bits, uint32_t seed, Q_KEY_OBJ* pub, Q_KEY_OBJ* priv) {
   Check(Q_RandomInit(random, randomChooser, nullptr), "random");
   Check(Q_RandomUpdate(random, reinterpret_cast<unsigned char*>(&seed), sizeof seed, nullptr), "seed");
   Check(Q_CreateAlgorithmObject(&gen), "keygen");
-  Check(Q_SetAlgorithmInfo(gen, QA_RSAKeyGen, &params), "keygen");
+  Check(Q_SetAlgorithmInfo(gen, Modern(bits) ? QA_RSAKeyGenModern : QA_RSAKeyGen, &params), "keygen");
   Check(Q_GenerateInit(gen, kKeyGenChooser, nullptr), "keygen");
   Check(Q_CreateKeyObject(pub), "key");
   Check(Q_CreateKeyObject(priv), "key");
@@ -87,7 +93,9 @@ struct SigningSetup {
   std::vector<unsigned char> message{'t', 'o', '-', 'b', 'e', '-', 's', 'i', 'g', 'n', 'e', 'd'};
   std::vector<unsigned char> signature;
 
-  explicit SigningSetup(uint32_t bits) {
+  uint32_t bits_;
+
+  explicit SigningSetup(uint32_t bits) : bits_(bits) {
     OurKeyPair(bits, 777, &pub, &priv);
     void* info = nullptr;
     Check(Q_GetKeyInfo(&info, priv, QK_RSAPrivateBER), "export");
@@ -112,7 +120,7 @@ struct SigningSetup {
     Q_ALGORITHM_OBJ alg = nullptr;
     uint32_t len = 0;
     Check(Q_CreateAlgorithmObject(&alg), "sign");
-    Check(Q_SetAlgorithmInfo(alg, QA_SHA1WithRSA, nullptr), "sign");
+    Check(Q_SetAlgorithmInfo(alg, Modern(bits_) ? QA_SHA256WithRSA : QA_SHA1WithRSA, nullptr), "sign");
     Check(Q_SignInit(alg, priv, kSignChooser, nullptr), "sign");
     Check(Q_SignUpdate(alg, message.data(), static_cast<uint32_t>(message.size()), nullptr), "sign");
     Check(Q_SignFinal(alg, signature.data(), &len, static_cast<uint32_t>(signature.size()), nullptr, nullptr),
@@ -130,11 +138,16 @@ struct SigningSetup {
     Q_DestroyAlgorithmObject(&alg);
   }
   void SignReference() {
-    unsigned char digest[SHA_DIGEST_LENGTH];
+    unsigned char digest[SHA256_DIGEST_LENGTH];
     std::vector<unsigned char> sig(RSA_size(rsa));
     unsigned int len = 0;
-    SHA1(message.data(), message.size(), digest);
-    if (RSA_sign(NID_sha1, digest, sizeof digest, sig.data(), &len, rsa) != 1) std::abort();
+    if (Modern(bits_)) {
+      SHA256(message.data(), message.size(), digest);
+      if (RSA_sign(NID_sha256, digest, SHA256_DIGEST_LENGTH, sig.data(), &len, rsa) != 1) std::abort();
+    } else {
+      SHA1(message.data(), message.size(), digest);
+      if (RSA_sign(NID_sha1, digest, SHA_DIGEST_LENGTH, sig.data(), &len, rsa) != 1) std::abort();
+    }
     if (sig != signature) {
       std::fprintf(stderr, "bench_rsa: signatures differ\n");
       std::abort();
@@ -165,5 +178,8 @@ KVCA_BENCHMARK(keygen1024) { return KeyGen("keygen1024", 1024, 12); }
 KVCA_BENCHMARK(keygen2048) { return KeyGen("keygen2048", 2048, 4); }
 KVCA_BENCHMARK(sign1024) { return Sign("sign1024", 1024); }
 KVCA_BENCHMARK(sign2048) { return Sign("sign2048", 2048); }
+KVCA_BENCHMARK(keygen3072) { return KeyGen("keygen3072", 3072, 4); }
+KVCA_BENCHMARK(sign3072) { return Sign("sign3072", 3072); }
+KVCA_BENCHMARK(sign4096) { return Sign("sign4096", 4096); }
 KVCA_BENCHMARK(verify1024) { return Verify("verify1024", 1024); }
 KVCA_BENCHMARK(verify2048) { return Verify("verify2048", 2048); }

@@ -152,7 +152,7 @@ int QN_CrtPrivate(const QN_BIGNUM* x, const QN_BIGNUM* p, const QN_BIGNUM* q, co
 // any number of exponentiations: the modulus in the working limb form, the
 // Montgomery constant and R^2 mod m. The form is 64-bit limbs, or 52-bit
 // limbs for the vector kernels when the processor has them and the modulus
-// has 512, 1024 or 2048 bits (less a few). Holds the modulus, which may be
+// has 512, 1024, 1536, 2048, 3072 or 4096 bits (less a few). Holds the modulus, which may be
 // secret (a prime of a private key): released wiped.
 struct QN_MONT_CTX {
   QN_BIGNUM modulus;  // a copy of the modulus

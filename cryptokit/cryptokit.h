@@ -157,6 +157,15 @@ int QA_SHA512WithRSABER(const void** descriptor);     // Q_ITEM: DER AlgorithmId
 int QA_RSAPrivatePKCS1(const void** descriptor);      // none
 int QA_RSAPublicPKCS1(const void** descriptor);       // none
 
+// Modern RSA key generation (FIPS 186-5, A.1.3): modulus sizes 2048, 3072
+// and 4096 bits only (533 otherwise), a public exponent with 2^16 < e < 2^256
+// (522 otherwise, 521 when even); probable primes tested with Miller-Rabin,
+// d = e^-1 mod lcm(p - 1, q - 1). Same method (QM_RSAKeyGen) and key forms
+// as QA_RSAKeyGen, which keeps the classic generation. The SHA-2 signature
+// types above take the keys it makes; the other signature types and the
+// PKCS #1 types keep the classic limit of 2048 bits (533).
+int QA_RSAKeyGenModern(const void** descriptor);      // Q_RSA_KEYGEN_PARAMS
+
 // Key info types.
 int QK_Item(const void** descriptor);           // Q_ITEM, copied
 int QK_DESKey(const void** descriptor);         // pointer to 8 key bytes

@@ -32,7 +32,7 @@ void MontSqr(uint64_t* r, const uint64_t* a, const uint64_t* m, uint64_t k, size
 // r = a*b/R mod m below 2m, in normalised limbs (|r| padded like |a|).
 // |r| may alias |a| or |b|. k0 = -m^-1 mod 2^52.
 typedef void (*Amm52Kernel)(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, uint64_t k0);
-// The kernel for |limbs52| limbs (10, 20 or 40), or null.
+// The kernel for |limbs52| limbs (10, 20, 30, 40, 60 or 80), or null.
 Amm52Kernel Amm52For(size_t limbs52);
 // Whether this processor has the instructions the radix-2^52 kernels use.
 bool VectorKernelsAvailable();

@@ -89,7 +89,16 @@ void EnsureEntry(WindowTable* t, uint32_t v, const Engine& e) {
 // limbs (they need m < 2^(52k) / 4), or 0.
 size_t VectorLimbsFor(size_t n) {
   if (!qn::VectorKernelsEnabled()) return 0;
-  size_t k = n == 8 ? 10 : n == 16 ? 20 : n == 32 ? 40 : 0;
+  size_t k = 0;
+  switch (n) {
+    case 8: k = 10; break;   // 512 bits
+    case 16: k = 20; break;  // 1024
+    case 24: k = 30; break;  // 1536: the primes of a 3072-bit key
+    case 32: k = 40; break;  // 2048
+    case 48: k = 60; break;  // 3072
+    case 64: k = 80; break;  // 4096
+    default: break;
+  }
   return k != 0 && qn::Amm52For(k) != nullptr ? k : 0;
 }
 

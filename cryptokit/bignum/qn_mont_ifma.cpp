@@ -1,6 +1,7 @@
 // Montgomery multiplication in radix 2^52 with the AVX-512 integer fused
 // multiply-add instructions (VPMADD52LUQ / VPMADD52HUQ), for moduli of 10,
-// 20 and 40 limbs of 52 bits (512-, 1024- and 2048-bit moduli).
+// 20, 30, 40, 60 and 80 limbs of 52 bits (512-, 1024-, 1536-, 2048-, 3072-
+// and 4096-bit moduli).
 //
 // The method is the operand-scanning "almost Montgomery multiplication":
 // with R = 2^(52n) and a modulus m < R/4, inputs below 2m give a result below
@@ -12,8 +13,7 @@
 // lowest lane (which q makes divisible by 2^52). The products' low halves go
 // to their own lane and the high halves to the lane above, so the high halves
 // are added after the one-lane shift. Lanes collect up to 4n terms below
-// 2^52, which fits in 64 bits for n <= 40; carries are propagated once at
-// the end.
+// 2^52, below 2^61 for n <= 80; carries are propagated once at the end.
 //
 // The step-to-step dependency is the computation of q from the lowest lane.
 // Going through the vector unit for it (extract, multiply, broadcast) would
@@ -25,6 +25,8 @@
 // own lowest lane misses the carry out of the dropped lane; it is never
 // read, and is replaced by the scalar value at the end.
 #include "cryptokit/bignum/qn_internal.h"
+
+#include <type_traits>
 
 #if defined(__x86_64__)
 // GCC 12's AVX-512 headers start some intrinsics from a deliberately
@@ -117,12 +119,14 @@ QN_IFMA_TARGET inline __attribute__((always_inline)) void Amm52(uint64_t* r, con
   for (int v = 0; v < NV; ++v) {
     X[v] = _mm512_add_epi64(X[v], _mm512_alignr_epi64(C[v], v == 0 ? zero : C[v - 1], 7));
   }
-  uint64_t generate = 0, propagate = 0;
+  // One mask bit a lane: 64 bits hold up to 8 registers, 80 limbs need 128.
+  typedef std::conditional_t<(NV > 8), u128, uint64_t> LaneMask;
+  LaneMask generate = 0, propagate = 0;
   for (int v = 0; v < NV; ++v) {
-    generate |= static_cast<uint64_t>(_mm512_cmpgt_epu64_mask(X[v], mask)) << (8 * v);
-    propagate |= static_cast<uint64_t>(_mm512_cmpeq_epu64_mask(X[v], mask)) << (8 * v);
+    generate |= static_cast<LaneMask>(_mm512_cmpgt_epu64_mask(X[v], mask)) << (8 * v);
+    propagate |= static_cast<LaneMask>(_mm512_cmpeq_epu64_mask(X[v], mask)) << (8 * v);
   }
-  const uint64_t carries = ((generate << 1) + propagate) ^ propagate;
+  const LaneMask carries = ((generate << 1) + propagate) ^ propagate;
   const __m512i one = _mm512_set1_epi64(1);
   for (int v = 0; v < NV; ++v) {
     const __mmask8 k = static_cast<__mmask8>(carries >> (8 * v));
@@ -139,9 +143,21 @@ QN_IFMA_TARGET __attribute__((noinline)) void Amm52x20(uint64_t* r, const uint64
                                                         const uint64_t* m, uint64_t k0) {
   Amm52<20>(r, a, b, m, k0);
 }
+QN_IFMA_TARGET __attribute__((noinline)) void Amm52x30(uint64_t* r, const uint64_t* a, const uint64_t* b,
+                                                        const uint64_t* m, uint64_t k0) {
+  Amm52<30>(r, a, b, m, k0);
+}
 QN_IFMA_TARGET __attribute__((noinline)) void Amm52x40(uint64_t* r, const uint64_t* a, const uint64_t* b,
                                                         const uint64_t* m, uint64_t k0) {
   Amm52<40>(r, a, b, m, k0);
+}
+QN_IFMA_TARGET __attribute__((noinline)) void Amm52x60(uint64_t* r, const uint64_t* a, const uint64_t* b,
+                                                        const uint64_t* m, uint64_t k0) {
+  Amm52<60>(r, a, b, m, k0);
+}
+QN_IFMA_TARGET __attribute__((noinline)) void Amm52x80(uint64_t* r, const uint64_t* a, const uint64_t* b,
+                                                        const uint64_t* m, uint64_t k0) {
+  Amm52<80>(r, a, b, m, k0);
 }
 
 bool CpuHasIfma() {
@@ -167,7 +183,10 @@ Amm52Kernel Amm52For(size_t limbs52) {
   switch (limbs52) {
     case 10: return Amm52x10;
     case 20: return Amm52x20;
+    case 30: return Amm52x30;
     case 40: return Amm52x40;
+    case 60: return Amm52x60;
+    case 80: return Amm52x80;
     default: return nullptr;
   }
 }

@@ -70,8 +70,9 @@ uint32_t Remainder(const uint32_t* words, int32_t length, uint32_t f, uint64_t m
   return rem;
 }
 
-// Marks the positions g (candidate x + 2g) that a sieve prime divides.
-void Sieve(const QN_BIGNUM& x, bool* marked) {
+}  // namespace
+
+void SieveOddPositions(const QN_BIGNUM& x, bool* marked, int positions) {
   const SievePrimes& t = Table();
   for (int i = 0; i < t.count; ++i) {
     const uint32_t f = t.primes[i];
@@ -84,9 +85,11 @@ void Sieve(const QN_BIGNUM& x, bool* marked) {
     } else {
       g = f - r / 2;
     }
-    for (; g < kInterval; g += f) marked[g] = true;
+    for (; g < static_cast<uint32_t>(positions); g += f) marked[g] = true;
   }
 }
+
+namespace {
 
 // Builds the starting candidate: the random bytes with their 2-byte units in
 // reverse order, read big-endian, then the top two bits set, everything above
@@ -151,7 +154,7 @@ int FindPrime(uint32_t bits, const QN_BIGNUM* publicExponent, const unsigned cha
     return BignumStatusToMethodStatus(status);
   }
   bool marked[kInterval] = {};
-  Sieve(candidate, marked);
+  SieveOddPositions(candidate, marked, kInterval);
   int result = kRetryWithNewRandom;
   for (int pos = 0; pos < kInterval;) {
     if (marked[pos]) {

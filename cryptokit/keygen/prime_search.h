@@ -17,6 +17,11 @@ constexpr int kRetryWithNewRandom = 8;
 // segments of 512 numbers whose sieving primes are the odd primes 3 to 251.
 const uint16_t* SmallSievePrimes(int* count);
 
+// SieveOddPositions marks in |marked| (|positions| entries, cleared by the
+// caller) each position g whose candidate |x| + 2g has a sieve prime as a
+// factor. |x| must be odd and above the sieve primes.
+void SieveOddPositions(const QN_BIGNUM& x, bool* marked, int positions);
+
 // BytesForPrime returns how many random bytes a prime of |bits| bits takes.
 inline uint32_t BytesForPrime(uint32_t bits) { return (bits + 15) / 16 * 2; }
 

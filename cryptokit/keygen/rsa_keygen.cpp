@@ -1,15 +1,29 @@
-// RSA key-pair generation: the QA_RSAKeyGen info type, its method record and
-// its handler. The private key object receives QK_RSAPrivateCRT (with the RSA
-// components record), the public key object QK_RSAPublic.
+// RSA key-pair generation: the QA_RSAKeyGen and QA_RSAKeyGenModern info
+// types, their method record and their handler. The private key object
+// receives QK_RSAPrivateCRT (with the RSA components record), the public key
+// object QK_RSAPublic.
+//
+// The classic generation takes its primes from one random buffer by a sieve
+// and a four-base Fermat test. The modern generation follows FIPS 186-5
+// A.1.3: probable primes tested with Miller-Rabin (probable_prime.h), primes
+// far enough apart, and d the inverse of e modulo lcm(p - 1, q - 1).
 #include "cryptokit/bignum.h"
 #include "cryptokit/core/objects.h"
 #include "cryptokit/keygen/prime_search.h"
+#include "cryptokit/keygen/probable_prime.h"
 
 namespace qk {
 namespace {
 
 constexpr uint32_t kMinModulusBits = 256;
 constexpr uint32_t kMaxModulusBits = 2048;
+
+// The modern sizes, and the public exponent's range, 2^16 < e < 2^256.
+constexpr uint32_t kModernModulusBits[] = {2048, 3072, 4096};
+constexpr int32_t kModernExponentMinBits = 17;
+constexpr int32_t kModernExponentMaxBits = 256;
+// The primes must differ in more than their low 100 bits.
+constexpr uint32_t kPrimeDistanceMargin = 100;
 
 // Method statuses of key generation.
 constexpr int kStatusCancelled = 1;
@@ -66,8 +80,49 @@ int DeriveComponents(KeyGenContext& c) {
   return status != QN_OK ? ToMethod(status) : result;
 }
 
+// Whether |a| > 2^|bit|.
+bool Above(const QN_BIGNUM& a, int32_t bit) {
+  const int32_t length = QN_BitLength(&a);
+  if (length != bit + 1) return length > bit + 1;
+  for (int32_t i = 0; i < bit; ++i) {
+    int set = 0;
+    if (QN_TestBit(&a, i, &set) == QN_OK && set != 0) return true;
+  }
+  return false;
+}
+
+// The modern components from p > q and e: n, d = e^-1 mod lcm(p-1, q-1),
+// dP, dQ and qInv. |*again| when d is not above 2^(nlen/2) (FIPS 186-5
+// A.1.1), which asks for new primes. A big-number status.
+int DeriveModern(KeyGenContext& c, bool* again) {
+  *again = false;
+  QN_BIGNUM p1{}, q1{}, g{}, phi{}, lambda{};
+  int status = QN_Multiply(&c.p, &c.q, &c.n);
+  if (status == QN_OK) status = QN_Copy(&c.p, &p1);
+  if (status == QN_OK) status = QN_SubtractWord(1, &p1);
+  if (status == QN_OK) status = QN_Copy(&c.q, &q1);
+  if (status == QN_OK) status = QN_SubtractWord(1, &q1);
+  if (status == QN_OK) status = QN_Gcd(&p1, &q1, &g);
+  if (status == QN_OK) status = QN_Multiply(&p1, &q1, &phi);
+  if (status == QN_OK) status = QN_Divide(&phi, &g, &lambda, nullptr);
+  if (status == QN_OK) status = QN_ModInverse(&c.e, &lambda, &c.d);
+  if (status == QN_ERR_NOT_INVERTIBLE || status == QN_ERR_INVERSE_RANGE) {
+    // Not reached: both primes were chosen with gcd(e, prime - 1) = 1.
+    *again = true;
+    status = QN_OK;
+  } else if (status == QN_OK && !Above(c.d, static_cast<int32_t>(c.modulusBits / 2))) {
+    *again = true;
+  }
+  if (!*again && status == QN_OK) status = QN_Modulo(&c.d, &p1, &c.dP);
+  if (!*again && status == QN_OK) status = QN_Modulo(&c.d, &q1, &c.dQ);
+  if (!*again && status == QN_OK) status = QN_ModInverse(&c.q, &c.p, &c.qInv);
+  for (QN_BIGNUM* b : {&p1, &q1, &g, &phi, &lambda}) QN_Release(b);
+  return status;
+}
+
 class RsaKeyGenHandler final : public KeyGenerationHandler {
  public:
+  explicit RsaKeyGenHandler(bool modern) : modern_(modern) {}
   ~RsaKeyGenHandler() override {
     QDelete(context_);
     QMem_SecureRelease(random_);
@@ -84,6 +139,10 @@ class RsaKeyGenHandler final : public KeyGenerationHandler {
     if (publicKey == nullptr || privateKey == nullptr) return Q_ERR_KEY_OBJ;
     if (publicKey->infos.count != 0 || privateKey->infos.count != 0) return Q_ERR_KEY_ALREADY_SET;
     if (random == nullptr) return Q_ERR_RANDOM_OBJ;
+    if (modern_) {
+      int code = GenerateModern(random, surrender);
+      return code != 0 ? code : StoreKeys(publicKey, privateKey);
+    }
     int status;
     do {
       status = Q_RandomGenerate(random, random_, randomLength_, nullptr);
@@ -99,11 +158,12 @@ class RsaKeyGenHandler final : public KeyGenerationHandler {
   // the random buffer, and loads the public exponent. A toolkit code.
   int Initialise(const Q_RSA_KEYGEN_PARAMS* params) {
     const uint32_t bits = params->modulusBits;
-    if (bits < kMinModulusBits || bits > kMaxModulusBits) return MethodStatusToCode(kStatusModulusSize);
-    const uint32_t randomLength = (bits + 1) / 32 * 4 + 4;
+    if (!SizeAllowed(bits)) return MethodStatusToCode(kStatusModulusSize);
+    // The modern generation draws from the random object as it goes.
+    const uint32_t randomLength = modern_ ? 0 : (bits + 1) / 32 * 4 + 4;
     auto* context = QNew<KeyGenContext>();
-    auto* buffer = static_cast<unsigned char*>(QMem_Allocate(randomLength));
-    if (context == nullptr || buffer == nullptr) {
+    auto* buffer = modern_ ? nullptr : static_cast<unsigned char*>(QMem_Allocate(randomLength));
+    if (context == nullptr || (!modern_ && buffer == nullptr)) {
       QDelete(context);
       QMem_SecureRelease(buffer);
       return Q_ERR_ALLOC;
@@ -112,6 +172,10 @@ class RsaKeyGenHandler final : public KeyGenerationHandler {
     int status = QN_FromBytes(params->publicExponent.data, params->publicExponent.len, &context->e);
     int methodStatus = status == QN_OK ? 0 : ToMethod(status);
     if (methodStatus == 0 && static_cast<uint32_t>(QN_BitLength(&context->e)) >= bits) {
+      methodStatus = kStatusExponentTooLong;
+    }
+    if (methodStatus == 0 && modern_ &&
+        (QN_BitLength(&context->e) < kModernExponentMinBits || QN_BitLength(&context->e) > kModernExponentMaxBits)) {
       methodStatus = kStatusExponentTooLong;
     }
     if (methodStatus == 0 && (context->e.words[0] & 1u) == 0) methodStatus = kStatusExponentEven;
@@ -126,6 +190,48 @@ class RsaKeyGenHandler final : public KeyGenerationHandler {
     random_ = buffer;
     randomLength_ = randomLength;
     return 0;
+  }
+
+  bool SizeAllowed(uint32_t bits) const {
+    if (!modern_) return bits >= kMinModulusBits && bits <= kMaxModulusBits;
+    for (uint32_t allowed : kModernModulusBits) {
+      if (bits == allowed) return true;
+    }
+    return false;
+  }
+
+  // The modern key: p of nlen/2 bits, then q of nlen/2 bits until
+  // |p - q| > 2^(nlen/2 - 100), then the other components; new primes when d
+  // is too small. A toolkit code.
+  int GenerateModern(Q_AlgorithmObj* random, Q_SURRENDER_CTX* surrender) {
+    KeyGenContext& c = *context_;
+    const uint32_t half = c.modulusBits / 2;
+    QN_BIGNUM difference{};
+    int code = 0;
+    bool again = true;
+    while (code == 0 && again) {
+      code = FindProbablePrime(half, &c.e, random, surrender, &c.p);
+      bool apart = false;
+      while (code == 0 && !apart) {
+        code = FindProbablePrime(half, &c.e, random, surrender, &c.q);
+        if (code != 0) break;
+        if (QN_Compare(&c.p, &c.q) < 0) {
+          QN_BIGNUM t = c.p;
+          c.p = c.q;
+          c.q = t;
+        }
+        const int status = QN_Subtract(&c.p, &c.q, &difference);
+        if (status != QN_OK) code = MethodStatusToCode(ToMethod(status));
+        apart = code == 0 && Above(difference, static_cast<int32_t>(half - kPrimeDistanceMargin));
+      }
+      if (code == 0 && Surrendered(surrender)) code = Q_ERR_CANCEL;
+      if (code == 0) {
+        const int status = DeriveModern(c, &again);
+        if (status != QN_OK) code = MethodStatusToCode(ToMethod(status));
+      }
+    }
+    QN_Release(&difference);
+    return code;
   }
 
   // Both primes from the random buffer, then the other components. A method
@@ -182,6 +288,7 @@ class RsaKeyGenHandler final : public KeyGenerationHandler {
     return status;
   }
 
+  bool modern_;
   KeyGenContext* context_ = nullptr;
   unsigned char* random_ = nullptr;
   uint32_t randomLength_ = 0;
@@ -206,10 +313,17 @@ int SetKeyGenInfo(const AlgInfoDescriptor* self, Q_AlgorithmObj* object, const v
   return InfoAppend(&object->memory, &object->infos, self, copy);
 }
 
-Handler* CreateKeyGenHandler(const AlgInfoDescriptor*, Q_AlgorithmObj*) { return QNew<RsaKeyGenHandler>(); }
+struct KeyGenDescriptor : AlgInfoDescriptor {
+  bool modern;
+};
+
+Handler* CreateKeyGenHandler(const AlgInfoDescriptor* self, Q_AlgorithmObj*) {
+  return QNew<RsaKeyGenHandler>(static_cast<const KeyGenDescriptor*>(self)->modern);
+}
 
 const AlgInfoOps kKeyGenInfoOps{SetKeyGenInfo, CreateKeyGenHandler, nullptr};
-const AlgInfoDescriptor kKeyGenDescriptor{&kKeyGenInfoOps};
+const KeyGenDescriptor kKeyGenDescriptor{{&kKeyGenInfoOps}, false};
+const KeyGenDescriptor kModernKeyGenDescriptor{{&kKeyGenInfoOps}, true};
 const int kKeyGenMethodOps = 0;
 
 }  // namespace
@@ -221,6 +335,11 @@ const Q_ALGORITHM_METHOD QM_RSAKeyGen = {&qk::kTypeRSAKeyGen, 0, nullptr, &qk::k
 
 int QA_RSAKeyGen(const void** descriptor) {
   *descriptor = &qk::kKeyGenDescriptor;
+  return 0;
+}
+
+int QA_RSAKeyGenModern(const void** descriptor) {
+  *descriptor = &qk::kModernKeyGenDescriptor;
   return 0;
 }
 

@@ -12,7 +12,7 @@ constexpr uint32_t kPadOverhead = 11;  // 00, type, at least 8 pad bytes, 00
 
 class Pkcs1Handler final : public CipherHandler {
  public:
-  explicit Pkcs1Handler(Pkcs1Side side) : side_(side) {}
+  Pkcs1Handler(Pkcs1Side side, uint32_t maxModulusBits) : side_(side), maxModulusBits_(maxModulusBits) {}
   ~Pkcs1Handler() override {
     QDelete(method_);
     QMem_SecureRelease(block_);
@@ -22,7 +22,8 @@ class Pkcs1Handler final : public CipherHandler {
     const AlgorithmType* type = side_ == Pkcs1Side::Private ? &kTypeRSAPrivate : &kTypeRSAPublic;
     return SelectMethodWith(type, encrypt ? 1u : 0u, key, chooser, [&](const Q_ALGORITHM_METHOD* m, void* form) {
       int status = 0;
-      RsaBlockMethod* method = static_cast<const RsaMethodOps*>(m->operations)->create(form, &status);
+      const auto* ops = static_cast<const RsaMethodOps*>(m->operations);
+      RsaBlockMethod* method = ops->create(form, maxModulusBits_, &status);
       if (method == nullptr) return MethodStatusToCode(status);
       const uint32_t k = method->BlockLength();
       if (k < kMinBlockLength) {
@@ -154,6 +155,7 @@ class Pkcs1Handler final : public CipherHandler {
   }
 
   Pkcs1Side side_;
+  uint32_t maxModulusBits_;
   RsaBlockMethod* method_ = nullptr;
   unsigned char* block_ = nullptr;
   uint32_t k_ = 0;
@@ -164,7 +166,7 @@ class Pkcs1Handler final : public CipherHandler {
 
 template <Pkcs1Side side>
 Handler* CreateFor(const AlgInfoDescriptor*, Q_AlgorithmObj*) {
-  return CreatePkcs1Handler(side);
+  return CreatePkcs1Handler(side, kClassicMaxModulusBits);
 }
 
 const AlgInfoOps kPrivateInfoOps{SetInfoNoParameters, CreateFor<Pkcs1Side::Private>, nullptr};
@@ -174,7 +176,9 @@ const AlgInfoDescriptor kPublicDescriptor{&kPublicInfoOps};
 
 }  // namespace
 
-CipherHandler* CreatePkcs1Handler(Pkcs1Side side) { return QNew<Pkcs1Handler>(side); }
+CipherHandler* CreatePkcs1Handler(Pkcs1Side side, uint32_t maxModulusBits) {
+  return QNew<Pkcs1Handler>(side, maxModulusBits);
+}
 
 }  // namespace qk
 

@@ -13,8 +13,9 @@ enum class Pkcs1Side {
 };
 
 // CreatePkcs1Handler makes the cipher handler of one side (released with
-// QDelete); null when allocation fails.
-CipherHandler* CreatePkcs1Handler(Pkcs1Side side);
+// QDelete), whose Init refuses keys with more than |maxModulusBits| bits
+// (533); null when allocation fails.
+CipherHandler* CreatePkcs1Handler(Pkcs1Side side, uint32_t maxModulusBits);
 
 }  // namespace qk
 

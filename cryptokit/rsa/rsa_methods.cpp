@@ -7,8 +7,6 @@
 namespace qk {
 namespace {
 
-constexpr uint32_t kMaxModulusBits = 2048;
-
 int FromItem(const Q_ITEM& item, QN_BIGNUM* n) {
   return BignumStatusToMethodStatus(QN_FromBytes(item.data, item.len, n));
 }
@@ -53,10 +51,10 @@ class BlockMethodBase : public RsaBlockMethod {
 
  protected:
   // Loads the modulus, checks its size and makes the block buffer.
-  int SetModulus(const Q_ITEM& modulus) {
+  int SetModulus(const Q_ITEM& modulus, uint32_t maxBits) {
     int status = FromItem(modulus, &modulus_);
     if (status != 0) return status;
-    if (static_cast<uint32_t>(QN_BitLength(&modulus_)) > kMaxModulusBits) return kRsaStatusModulusSize;
+    if (static_cast<uint32_t>(QN_BitLength(&modulus_)) > maxBits) return kRsaStatusModulusSize;
     k_ = QN_ByteLength(&modulus_);
     partial_ = static_cast<unsigned char*>(QMem_Allocate(k_));
     return partial_ == nullptr ? 128 : 0;
@@ -91,8 +89,8 @@ class PublicMethod final : public BlockMethodBase {
     QN_Release(&exponent_);
     QN_MontRelease(&mont_);
   }
-  int Load(const Q_RSA_PUBLIC_KEY& key) {
-    int status = SetModulus(key.modulus);
+  int Load(const Q_RSA_PUBLIC_KEY& key, uint32_t maxBits) {
+    int status = SetModulus(key.modulus, maxBits);
     if (status == 0) status = FromItem(key.exponent, &exponent_);
     return status != 0 ? status : Prepare(modulus_, &mont_);
   }
@@ -128,8 +126,8 @@ class PrivateMethod final : public BlockMethodBase {
     QN_MontRelease(&montP_);
     QN_MontRelease(&montQ_);
   }
-  int Load(const Q_RSA_PRIVATE_CRT_KEY& key) {
-    int status = SetModulus(key.modulus);
+  int Load(const Q_RSA_PRIVATE_CRT_KEY& key, uint32_t maxBits) {
+    int status = SetModulus(key.modulus, maxBits);
     if (status == 0) status = FromItem(key.publicExponent, &e_);
     if (status == 0) status = FromItem(key.prime[0], &p_);
     if (status == 0) status = FromItem(key.prime[1], &q_);
@@ -203,13 +201,13 @@ class PrivateMethod final : public BlockMethodBase {
 };
 
 template <class Method, class Key>
-RsaBlockMethod* Create(const void* keyForm, int* status) {
+RsaBlockMethod* Create(const void* keyForm, uint32_t maxModulusBits, int* status) {
   auto* method = QNew<Method>();
   if (method == nullptr) {
     *status = 128;
     return nullptr;
   }
-  *status = method->Load(*static_cast<const Key*>(keyForm));
+  *status = method->Load(*static_cast<const Key*>(keyForm), maxModulusBits);
   if (*status != 0) {
     QDelete(method);
     return nullptr;

@@ -14,7 +14,7 @@ namespace qk {
 // Method statuses of the RSA methods.
 constexpr int kRsaStatusInputData = 5;     // block not below the modulus
 constexpr int kRsaStatusPartialBlock = 6;  // Final with a partial block left
-constexpr int kRsaStatusModulusSize = 7;   // modulus above 2048 bits
+constexpr int kRsaStatusModulusSize = 7;   // modulus above the caller's limit
 constexpr int kRsaStatusOutputSmall = 10;  // output capacity below k
 
 class RsaBlockMethod {
@@ -29,11 +29,17 @@ class RsaBlockMethod {
   virtual int Final() = 0;
 };
 
+// The longest moduli the RSA methods take: the classic signature and PKCS #1
+// info types keep 2048 bits; the SHA-2 signature types allow 4096.
+constexpr uint32_t kClassicMaxModulusBits = 2048;
+constexpr uint32_t kModernMaxModulusBits = 4096;
+
 // The operation table of an RSA method record: makes the method's working
-// context from the key form the method asked for. Null with |*status| set on
-// failure (128 for allocation).
+// context from the key form the method asked for, refusing a modulus longer
+// than |maxModulusBits| (status 7). Null with |*status| set on failure (128
+// for allocation).
 struct RsaMethodOps {
-  RsaBlockMethod* (*create)(const void* keyForm, int* status);
+  RsaBlockMethod* (*create)(const void* keyForm, uint32_t maxModulusBits, int* status);
 };
 
 }  // namespace qk

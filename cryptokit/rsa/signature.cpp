@@ -5,6 +5,7 @@
 #include "cryptokit/digest/digest_handler.h"
 #include "cryptokit/digest/digests.h"
 #include "cryptokit/rsa/pkcs1.h"
+#include "cryptokit/rsa/rsa_methods.h"
 
 namespace qk {
 namespace {
@@ -26,6 +27,7 @@ struct SignatureDescriptor : AlgInfoDescriptor {
   const unsigned char* oid;    // the signature algorithm's identifier
   uint32_t oidLength;
   const SignatureDescriptor* plain;  // for the DER forms: the plain info type
+  uint32_t maxModulusBits;           // longest key the RSA methods take
 };
 
 const DigestDescriptor* DigestOf(const SignatureDescriptor* d) {
@@ -151,8 +153,9 @@ class RsaSignatureHandler final : public SignatureHandler {
 Handler* CreateSignatureHandler(const AlgInfoDescriptor* self, Q_AlgorithmObj*) {
   const DigestDescriptor* digest = DigestOf(static_cast<const SignatureDescriptor*>(self));
   DigestHandler* digester = CreateDigestHandler(digest->type);
-  CipherHandler* signer = CreatePkcs1Handler(Pkcs1Side::Private);
-  CipherHandler* verifier = CreatePkcs1Handler(Pkcs1Side::Public);
+  const uint32_t maxBits = static_cast<const SignatureDescriptor*>(self)->maxModulusBits;
+  CipherHandler* signer = CreatePkcs1Handler(Pkcs1Side::Private, maxBits);
+  CipherHandler* verifier = CreatePkcs1Handler(Pkcs1Side::Public, maxBits);
   RsaSignatureHandler* handler = nullptr;
   if (digester != nullptr && signer != nullptr && verifier != nullptr) {
     handler = QNew<RsaSignatureHandler>(digest, digester, signer, verifier);
@@ -203,18 +206,28 @@ const unsigned char kSha256WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01
 const unsigned char kSha384WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0C};
 const unsigned char kSha512WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0D};
 
-const SignatureDescriptor kMd2Plain{{&kPlainOps}, QA_MD2, kMd2WithRsa, sizeof kMd2WithRsa, nullptr};
-const SignatureDescriptor kMd5Plain{{&kPlainOps}, QA_MD5, kMd5WithRsa, sizeof kMd5WithRsa, nullptr};
-const SignatureDescriptor kSha1Plain{{&kPlainOps}, QA_SHA1, kSha1WithRsa, sizeof kSha1WithRsa, nullptr};
-const SignatureDescriptor kMd2Der{{&kDerOps}, QA_MD2, kMd2WithRsa, sizeof kMd2WithRsa, &kMd2Plain};
-const SignatureDescriptor kMd5Der{{&kDerOps}, QA_MD5, kMd5WithRsa, sizeof kMd5WithRsa, &kMd5Plain};
-const SignatureDescriptor kSha1Der{{&kDerOps}, QA_SHA1, kSha1WithRsa, sizeof kSha1WithRsa, &kSha1Plain};
-const SignatureDescriptor kSha256Plain{{&kPlainOps}, QA_SHA256, kSha256WithRsa, sizeof kSha256WithRsa, nullptr};
-const SignatureDescriptor kSha384Plain{{&kPlainOps}, QA_SHA384, kSha384WithRsa, sizeof kSha384WithRsa, nullptr};
-const SignatureDescriptor kSha512Plain{{&kPlainOps}, QA_SHA512, kSha512WithRsa, sizeof kSha512WithRsa, nullptr};
-const SignatureDescriptor kSha256Der{{&kDerOps}, QA_SHA256, kSha256WithRsa, sizeof kSha256WithRsa, &kSha256Plain};
-const SignatureDescriptor kSha384Der{{&kDerOps}, QA_SHA384, kSha384WithRsa, sizeof kSha384WithRsa, &kSha384Plain};
-const SignatureDescriptor kSha512Der{{&kDerOps}, QA_SHA512, kSha512WithRsa, sizeof kSha512WithRsa, &kSha512Plain};
+// MD2, MD5 and SHA-1 keep the classic limit of 2048-bit keys; the SHA-2
+// signatures take keys up to 4096 bits.
+constexpr uint32_t kClassic = kClassicMaxModulusBits;
+constexpr uint32_t kModern = kModernMaxModulusBits;
+const SignatureDescriptor kMd2Plain{{&kPlainOps}, QA_MD2, kMd2WithRsa, sizeof kMd2WithRsa, nullptr, kClassic};
+const SignatureDescriptor kMd5Plain{{&kPlainOps}, QA_MD5, kMd5WithRsa, sizeof kMd5WithRsa, nullptr, kClassic};
+const SignatureDescriptor kSha1Plain{{&kPlainOps}, QA_SHA1, kSha1WithRsa, sizeof kSha1WithRsa, nullptr, kClassic};
+const SignatureDescriptor kMd2Der{{&kDerOps}, QA_MD2, kMd2WithRsa, sizeof kMd2WithRsa, &kMd2Plain, kClassic};
+const SignatureDescriptor kMd5Der{{&kDerOps}, QA_MD5, kMd5WithRsa, sizeof kMd5WithRsa, &kMd5Plain, kClassic};
+const SignatureDescriptor kSha1Der{{&kDerOps}, QA_SHA1, kSha1WithRsa, sizeof kSha1WithRsa, &kSha1Plain, kClassic};
+const SignatureDescriptor kSha256Plain{{&kPlainOps}, QA_SHA256, kSha256WithRsa, sizeof kSha256WithRsa, nullptr,
+                                       kModern};
+const SignatureDescriptor kSha384Plain{{&kPlainOps}, QA_SHA384, kSha384WithRsa, sizeof kSha384WithRsa, nullptr,
+                                       kModern};
+const SignatureDescriptor kSha512Plain{{&kPlainOps}, QA_SHA512, kSha512WithRsa, sizeof kSha512WithRsa, nullptr,
+                                       kModern};
+const SignatureDescriptor kSha256Der{{&kDerOps}, QA_SHA256, kSha256WithRsa, sizeof kSha256WithRsa, &kSha256Plain,
+                                     kModern};
+const SignatureDescriptor kSha384Der{{&kDerOps}, QA_SHA384, kSha384WithRsa, sizeof kSha384WithRsa, &kSha384Plain,
+                                     kModern};
+const SignatureDescriptor kSha512Der{{&kDerOps}, QA_SHA512, kSha512WithRsa, sizeof kSha512WithRsa, &kSha512Plain,
+                                     kModern};
 
 int Describe(const void** descriptor, const SignatureDescriptor& d) {
   *descriptor = &d;

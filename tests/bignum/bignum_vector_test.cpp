@@ -84,7 +84,8 @@ std::string PowerConsttime(int vector, const QN_BIGNUM* b, const QN_BIGNUM* e, c
 TEST(BignumVector, AgreesWithScalarAndGmp) {
   const bool vector = QN_VectorKernelsAvailable() != 0;
   Rng rng(52);
-  const unsigned long kBits[] = {512, 1024, 1000, 961, 2048, 2017, 1025, 960};
+  const unsigned long kBits[] = {512, 1024, 1000, 961, 2048, 2017, 1025, 960,
+                                 1536, 1473, 1537, 1472, 3072, 3009, 4096, 4033, 4097};
   for (unsigned long bits : kBits) {
     for (int round = 0; round < 12; ++round) {
       Z zm, zb, ze, want;
@@ -126,7 +127,9 @@ TEST(BignumVector, AgreesWithScalarAndGmp) {
       EXPECT_EQ(PowerConsttime(1, b, e, m), Hex(want)) << bits << " bits, round " << round << ", constant time";
       EXPECT_EQ(PowerConsttime(0, b, e, m), Hex(want)) << bits << " bits, round " << round << ", constant time";
       EXPECT_EQ(limbsOff, 0);
-      const bool sized = bits == 512 || bits == 1024 || bits == 1000 || bits == 961 || bits == 2048 || bits == 2017;
+      const unsigned long words64 = (bits + 63) / 64;
+      const bool sized = words64 == 8 || words64 == 16 || words64 == 24 || words64 == 32 || words64 == 48 ||
+                         words64 == 64;
       if (vector && sized) {
         EXPECT_NE(limbsOn, 0) << bits;
       }
@@ -145,7 +148,7 @@ TEST(BignumVector, AgreesWithScalarAndGmp) {
 // few dozen kernel calls): vector and 64-bit paths give the same values.
 TEST(BignumVector, ManyRandomOperands) {
   Rng rng(1040);
-  for (unsigned long bits : {512ul, 1024ul, 2048ul, 1003ul}) {
+  for (unsigned long bits : {512ul, 1024ul, 1536ul, 2048ul, 3072ul, 4096ul, 1003ul}) {
     for (int round = 0; round < 150; ++round) {
       Z zm, zb, ze;
       rng.Fill(zm, bits);
@@ -239,6 +242,8 @@ TEST(BignumVector, ConstantTimeCrtMatchesThePlainStep) {
   const Case cases[] = {
       {"balanced 1024", 512, 512, 512, 512, 1024},
       {"balanced 2048", 1024, 1024, 1024, 1024, 2048},
+      {"balanced 3072", 1536, 1536, 1536, 1536, 3072},
+      {"balanced 4096", 2048, 2048, 2048, 2048, 4096},
       {"q much longer than p", 256, 1500, 256, 256, 1756},
       {"p longer than q", 1024, 300, 1024, 1024, 1324},
       {"unreduced exponents and coefficient", 512, 512, 700, 900, 1024},

@@ -25,7 +25,13 @@ int TestKey::FromPkcs8(const Bytes& der) {
   return status;
 }
 
-int TestKey::Generate(uint32_t bits, const std::string& seed) {
+int TestKey::Generate(uint32_t bits, const std::string& seed) { return GenerateWith(QA_RSAKeyGen, bits, seed); }
+
+int TestKey::GenerateModern(uint32_t bits, const std::string& seed) {
+  return GenerateWith(QA_RSAKeyGenModern, bits, seed);
+}
+
+int TestKey::GenerateWith(Q_INFO_TYPE type, uint32_t bits, const std::string& seed) {
   static const Q_ALGORITHM_METHOD* const chooser[] = {&QM_MD5Random, &QM_RSAKeyGen, nullptr};
   unsigned char f4[] = {1, 0, 1};
   Q_RSA_KEYGEN_PARAMS params{bits, {f4, 3}};
@@ -37,7 +43,7 @@ int TestKey::Generate(uint32_t bits, const std::string& seed) {
     status = Q_RandomUpdate(random, reinterpret_cast<const unsigned char*>(seed.data()),
                             static_cast<uint32_t>(seed.size()), nullptr);
   if (status == 0) status = Q_CreateAlgorithmObject(&gen);
-  if (status == 0) status = Q_SetAlgorithmInfo(gen, QA_RSAKeyGen, &params);
+  if (status == 0) status = Q_SetAlgorithmInfo(gen, type, &params);
   if (status == 0) status = Q_GenerateInit(gen, chooser, nullptr);
   if (status == 0) status = Q_CreateKeyObject(&pub);
   if (status == 0) status = Q_CreateKeyObject(&priv);

@@ -26,12 +26,17 @@ struct TestKey {
   int FromPkcs8(const Bytes& der);
   // Generates a fresh key from a fixed seed.
   int Generate(uint32_t bits, const std::string& seed);
+  // The same with the modern generation (2048, 3072 or 4096 bits).
+  int GenerateModern(uint32_t bits, const std::string& seed);
   uint32_t k() const;
   // The raw private operation x^d mod n on a k-byte block (computed with
   // GMP), for forging blocks the toolkit would never make.
   Bytes RawPrivate(const Bytes& block) const;
   Bytes RawPublic(const Bytes& block) const;
   Bytes Pkcs8() const;
+
+ private:
+  int GenerateWith(Q_INFO_TYPE type, uint32_t bits, const std::string& seed);
 };
 
 // Signs |message| with |type|; 0 or the toolkit's code.
