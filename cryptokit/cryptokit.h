@@ -57,6 +57,12 @@ extern "C" {
 #define Q_ERR_GET_KEY_INFO 542           // key not available in that form
 #define Q_ERR_NO_METHOD 545              // no method in the chooser fits
 
+// Password-based encryption, scheme 2 (PBES2), and PBKDF2.
+#define Q_ERR_PBE_ITERATIONS 550 // iteration count 0, or above 10,000,000 in PBES2 parameters
+#define Q_ERR_PBE_PRF 551        // key derivation other than PBKDF2, or a PRF not supported
+#define Q_ERR_PBE_CIPHER 552     // encryption scheme not supported
+#define Q_ERR_PBE_LENGTH 553     // salt, initial vector or key length not allowed for the scheme
+
 // ---------------------------------------------------------------------------
 // Basic types.
 
@@ -103,6 +109,18 @@ typedef struct Q_PBE_PARAMS {
   unsigned char* salt;
   uint32_t iterationCount;
 } Q_PBE_PARAMS;
+
+// Info of QA_PBES2 (RFC 8018, 6.2): PBKDF2 with |prf| (QA_HMACSHA1,
+// QA_HMACSHA256, QA_HMACSHA384 or QA_HMACSHA512) derives the key of |cipher|
+// (QA_AES128CBCPad or QA_AES256CBCPad), which runs with the 16 bytes at |iv|.
+// The salt is 8 to 64 bytes, the iteration count 1 to 10,000,000.
+typedef struct Q_PBES2_PARAMS {
+  Q_ITEM salt;
+  uint32_t iterationCount;
+  Q_INFO_TYPE prf;
+  Q_INFO_TYPE cipher;
+  unsigned char* iv;
+} Q_PBES2_PARAMS;
 
 // Info of QK_RSAPublic (modulus, public exponent) and QK_RSAPrivate (modulus,
 // private exponent); big-endian byte ranges.
@@ -166,6 +184,24 @@ int QA_RSAPublicPKCS1(const void** descriptor);       // none
 // PKCS #1 types keep the classic limit of 2048 bits (533).
 int QA_RSAKeyGenModern(const void** descriptor);      // Q_RSA_KEYGEN_PARAMS
 
+// AES (FIPS 197) in CBC mode (SP 800-38A) with the PKCS #7 padding, keyed by
+// a QK_AES128Key or QK_AES256Key form; decryption answers 524 for bad
+// padding. HMAC (RFC 2104) runs in the digest family: Q_DigestInit takes the
+// key object, whose QK_Item form is the HMAC key, and Q_DigestFinal writes the
+// MAC. PBES2 (RFC 8018, 6.2) runs in the cipher family, keyed by the
+// password as QK_Item; QA_PBES2BER is set from and gives the scheme's whole
+// DER AlgorithmIdentifier (1.2.840.113549.1.5.13 with PBES2-params), read
+// strictly: 541 for another algorithm, 550 to 553 for parameters out of
+// bounds, 524 for anything else that is not their DER.
+int QA_AES128CBCPad(const void** descriptor);         // pointer to the 16-byte initial vector
+int QA_AES256CBCPad(const void** descriptor);         // pointer to the 16-byte initial vector
+int QA_HMACSHA1(const void** descriptor);             // none
+int QA_HMACSHA256(const void** descriptor);           // none
+int QA_HMACSHA384(const void** descriptor);           // none
+int QA_HMACSHA512(const void** descriptor);           // none
+int QA_PBES2(const void** descriptor);                // Q_PBES2_PARAMS
+int QA_PBES2BER(const void** descriptor);             // Q_ITEM: DER AlgorithmIdentifier
+
 // Key info types.
 int QK_Item(const void** descriptor);           // Q_ITEM, copied
 int QK_DESKey(const void** descriptor);         // pointer to 8 key bytes
@@ -175,6 +211,8 @@ int QK_RSAPrivate(const void** descriptor);     // Q_RSA_PRIVATE_KEY
 int QK_RSAPrivateCRT(const void** descriptor);  // Q_RSA_PRIVATE_CRT_KEY
 int QK_RSAPublicBER(const void** descriptor);   // Q_ITEM: DER SubjectPublicKeyInfo
 int QK_RSAPrivateBER(const void** descriptor);  // Q_ITEM: DER PKCS #8 PrivateKeyInfo
+int QK_AES128Key(const void** descriptor);      // pointer to 16 key bytes
+int QK_AES256Key(const void** descriptor);      // pointer to 32 key bytes
 
 // ---------------------------------------------------------------------------
 // Algorithm methods for choosers.
@@ -193,6 +231,15 @@ extern const Q_ALGORITHM_METHOD QM_RSAPrivateEncrypt;// RSA private (CRT) operat
 extern const Q_ALGORITHM_METHOD QM_RSAPrivateDecrypt;// RSA private (CRT) operation, decrypting side
 extern const Q_ALGORITHM_METHOD QM_DESCBCEncrypt;    // DES-CBC, encrypting side
 extern const Q_ALGORITHM_METHOD QM_DESCBCDecrypt;    // DES-CBC, decrypting side
+// AES-CBC; the AES instructions when present, else constant-time portable code.
+extern const Q_ALGORITHM_METHOD QM_AES128CBCEncrypt; // AES-128-CBC, encrypting side
+extern const Q_ALGORITHM_METHOD QM_AES128CBCDecrypt; // AES-128-CBC, decrypting side
+extern const Q_ALGORITHM_METHOD QM_AES256CBCEncrypt; // AES-256-CBC, encrypting side
+extern const Q_ALGORITHM_METHOD QM_AES256CBCDecrypt; // AES-256-CBC, decrypting side
+extern const Q_ALGORITHM_METHOD QM_HMACSHA1;         // HMAC-SHA-1
+extern const Q_ALGORITHM_METHOD QM_HMACSHA256;       // HMAC-SHA-256
+extern const Q_ALGORITHM_METHOD QM_HMACSHA384;       // HMAC-SHA-384
+extern const Q_ALGORITHM_METHOD QM_HMACSHA512;       // HMAC-SHA-512
 
 // ---------------------------------------------------------------------------
 // Objects.
@@ -283,6 +330,20 @@ int Q_VerifyUpdate(Q_ALGORITHM_OBJ object, const unsigned char* data, uint32_t d
                    Q_SURRENDER_CTX* surrender);
 int Q_VerifyFinal(Q_ALGORITHM_OBJ object, const unsigned char* signature, uint32_t signatureLen,
                   Q_ALGORITHM_OBJ random, Q_SURRENDER_CTX* surrender);
+
+// ---------------------------------------------------------------------------
+// Key derivation.
+
+// Q_PBKDF2 derives |outputLen| bytes into |output| with PBKDF2 (RFC 8018,
+// 5.2), the PRF being the HMAC info type |prf| whose method |chooser| holds.
+// The password and salt are read, not kept. 517 when |prf| is no HMAC info
+// type; 524 for a null password or salt with a length; 550 for a zero
+// iteration count; 536 for no output; 545 when the chooser lacks the method;
+// 519 when stopped (the surrender callback is asked every 4096 iterations).
+// On failure the output is wiped.
+int Q_PBKDF2(Q_INFO_TYPE prf, Q_CHOOSER chooser, const unsigned char* password, uint32_t passwordLen,
+             const unsigned char* salt, uint32_t saltLen, uint32_t iterationCount, unsigned char* output,
+             uint32_t outputLen, Q_SURRENDER_CTX* surrender);
 
 #ifdef __cplusplus
 }

@@ -270,6 +270,61 @@ void CipherTexts() {
 }
 
 // ---------------------------------------------------------------------------
+// PBES2 identifiers and cipher texts for fuzz_pbes2:
+// [password length] [piece] [identifier length, 2 bytes] identifier password
+// cipher text. Every PRF and both ciphers, few iterations.
+void Pbes2Seeds() {
+  const Q_ALGORITHM_METHOD* const chooser[] = {&QM_HMACSHA1,         &QM_HMACSHA256,       &QM_HMACSHA384,
+                                               &QM_HMACSHA512,       &QM_AES128CBCEncrypt, &QM_AES256CBCEncrypt,
+                                               nullptr};
+  const Q_INFO_TYPE prfs[] = {QA_HMACSHA1, QA_HMACSHA256, QA_HMACSHA384, QA_HMACSHA512};
+  const Q_INFO_TYPE ciphers[] = {QA_AES128CBCPad, QA_AES256CBCPad};
+  uint8_t salt[16] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 1, 2, 3, 4, 5, 6, 7, 8};
+  uint8_t iv[16] = {0xa0, 0xa1, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xab, 0xac, 0xad, 0xae, 0xaf};
+  int i = 0;
+  for (Q_INFO_TYPE prf : prfs) {
+    for (Q_INFO_TYPE cipherType : ciphers) {
+      const uint32_t plainLen = static_cast<uint32_t>(i * 13 % 40);
+      const Bytes plain(plainLen, static_cast<uint8_t>(0x30 + i));
+      Bytes pw = Str("pass" + std::to_string(i));
+      Q_PBES2_PARAMS params{{salt, static_cast<uint32_t>(8 + i)}, static_cast<uint32_t>(1 + i % 3), prf, cipherType, iv};
+      Q_ITEM item{pw.data(), static_cast<uint32_t>(pw.size())};
+      Q_ALGORITHM_OBJ alg = nullptr;
+      Q_KEY_OBJ key = nullptr;
+      Bytes cipher(plainLen + 16);
+      uint32_t n1 = 0, n2 = 0;
+      void* form = nullptr;
+      int status = Q_CreateAlgorithmObject(&alg);
+      if (status == 0) status = Q_SetAlgorithmInfo(alg, QA_PBES2, &params);
+      if (status == 0) status = Q_GetAlgorithmInfo(&form, alg, QA_PBES2BER);
+      if (status == 0) status = Q_CreateKeyObject(&key);
+      if (status == 0) status = Q_SetKeyInfo(key, QK_Item, &item);
+      if (status == 0) status = Q_EncryptInit(alg, key, chooser, nullptr);
+      if (status == 0 && plainLen != 0) {
+        status = Q_EncryptUpdate(alg, cipher.data(), &n1, static_cast<uint32_t>(cipher.size()), plain.data(),
+                                 plainLen, nullptr, nullptr);
+      }
+      if (status == 0) {
+        status = Q_EncryptFinal(alg, cipher.data() + n1, &n2, static_cast<uint32_t>(cipher.size() - n1), nullptr,
+                                nullptr);
+      }
+      if (status == 0) {
+        const auto* der = static_cast<const Q_ITEM*>(form);
+        cipher.resize(n1 + n2);
+        Bytes head{static_cast<uint8_t>(pw.size()), static_cast<uint8_t>(i * 5 % 24),
+                   static_cast<uint8_t>(der->len >> 8), static_cast<uint8_t>(der->len)};
+        Write("fuzz_pbes2", "pbes2-" + std::to_string(i), Cat({head, Bytes(der->data, der->data + der->len), pw, cipher}));
+      } else {
+        Fail("PBES2 encryption", status);
+      }
+      Q_DestroyKeyObject(&key);
+      Q_DestroyAlgorithmObject(&alg);
+      ++i;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Operands for the big-number target:
 // division:     [0] [len a] [len b] a b
 // exponentiation: [1] [len base] [len exponent] [len modulus] base exponent modulus
@@ -445,6 +500,7 @@ int main(int argc, char** argv) {
   Names();
   Keys();
   CipherTexts();
+  Pbes2Seeds();
   Operands();
   CertificatesAndKeyFiles();
   return g_failures == 0 ? 0 : 1;

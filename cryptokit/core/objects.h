@@ -113,6 +113,13 @@ extern const AlgorithmType kTypeRSAKeyGen;
 extern const AlgorithmType kTypeRSAPublic;
 extern const AlgorithmType kTypeRSAPrivate;
 extern const AlgorithmType kTypeDESCBC;
+// AES-CBC and HMAC.
+extern const AlgorithmType kTypeAES128CBC;
+extern const AlgorithmType kTypeAES256CBC;
+extern const AlgorithmType kTypeHMACSHA1;
+extern const AlgorithmType kTypeHMACSHA256;
+extern const AlgorithmType kTypeHMACSHA384;
+extern const AlgorithmType kTypeHMACSHA512;
 
 bool IsValidKey(const Q_KeyObj* key);  // null counts as valid
 bool IsValidAlgorithm(const Q_AlgorithmObj* object);

@@ -14,6 +14,13 @@ const AlgorithmType kTypeRSAKeyGen{"RSA key generation"};
 const AlgorithmType kTypeRSAPublic{"RSA public"};
 const AlgorithmType kTypeRSAPrivate{"RSA private"};
 const AlgorithmType kTypeDESCBC{"DES-CBC"};
+// AES-CBC and HMAC.
+const AlgorithmType kTypeAES128CBC{"AES-128-CBC"};
+const AlgorithmType kTypeAES256CBC{"AES-256-CBC"};
+const AlgorithmType kTypeHMACSHA1{"HMAC-SHA-1"};
+const AlgorithmType kTypeHMACSHA256{"HMAC-SHA-256"};
+const AlgorithmType kTypeHMACSHA384{"HMAC-SHA-384"};
+const AlgorithmType kTypeHMACSHA512{"HMAC-SHA-512"};
 
 namespace {
 // Codes on which the walk stops at once instead of trying the next method.

@@ -242,6 +242,45 @@ int EncodeAlgorithmIdentifier(const Q_ITEM& algorithm, const Q_ITEM& parameters,
 // The two octets of an ASN.1 NULL, for parameters.
 extern const unsigned char kDerNull[2];
 
+// ---------------------------------------------------------------------------
+// PBES2 (RFC 8018, A.2 and A.4), with PBKDF2 as the key derivation:
+//
+//   AlgorithmIdentifier ::= SEQUENCE { id-PBES2, PBES2-params }
+//   PBES2-params ::= SEQUENCE {
+//     keyDerivationFunc SEQUENCE { id-PBKDF2, PBKDF2-params },
+//     encryptionScheme  SEQUENCE { algorithm OID, parameters ANY } }
+//   PBKDF2-params ::= SEQUENCE {
+//     salt OCTET STRING, iterationCount INTEGER, keyLength INTEGER OPTIONAL,
+//     prf SEQUENCE { algorithm OID, parameters NULL } DEFAULT hmacWithSHA1 }
+//
+// The fields, as pointers into the decoded input (contents octets). An
+// absent prf leaves |prf| as {null, 0}; an encryption scheme whose
+// parameters are not an OCTET STRING leaves |iv| as {null, 0}.
+struct Pbes2Fields {
+  Q_ITEM salt;
+  uint32_t iterationCount;
+  bool hasKeyLength;
+  uint32_t keyLength;
+  Q_ITEM prf;
+  Q_ITEM cipher;
+  Q_ITEM iv;
+};
+
+// id-PBES2 1.2.840.113549.1.5.13 and id-PBKDF2 1.2.840.113549.1.5.12.
+extern const unsigned char kPbes2Oid[9];
+extern const unsigned char kPbkdf2Oid[9];
+
+// DecodePbes2 reads a whole PBES2 AlgorithmIdentifier strictly: only DER
+// (definite minimal lengths, minimal non-negative INTEGERs, prf parameters
+// NULL), nothing before or after it. 541 when the algorithm is not PBES2;
+// 551 when the key derivation is not PBKDF2; 550 for an iteration count and
+// 553 for a key length that do not fit 32 bits; 524 for any other fault.
+// Which PRF and cipher are named, and the values, are the caller's to judge.
+int DecodePbes2(const unsigned char* input, uint32_t length, Pbes2Fields* fields);
+// EncodePbes2 writes the AlgorithmIdentifier of |fields| (|iv| required; the
+// prf written only when it has a pointer, keyLength only when flagged).
+int EncodePbes2(const Pbes2Fields& fields, const DerSink& sink);
+
 }  // namespace qk::der
 
 #endif

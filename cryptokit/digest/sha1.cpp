@@ -103,6 +103,8 @@ void Sha1UseShaInstructions(bool use) { g_preferShaInstructions = use; }
 
 bool Sha1HasShaInstructions() { return CpuHasSha(); }
 
+Sha1BlocksFn Sha1SelectedBlocks() { return ChosenBlocks(); }
+
 void Sha1Init(Sha1Context* c) {
   c->state[0] = 0x67452301;
   c->state[1] = 0xefcdab89;

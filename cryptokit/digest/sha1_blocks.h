@@ -16,6 +16,11 @@ void Sha1BlocksPortable(uint32_t state[5], const uint8_t* p, size_t blocks);
 void Sha1BlocksShaNi(uint32_t state[5], const uint8_t* p, size_t blocks);
 bool Sha1CpuHasShaInstructions();
 
+// The compression Sha1Update uses at present (as Sha1UseShaInstructions and
+// the processor decide), for code that runs the compression itself (HMAC).
+using Sha1BlocksFn = void (*)(uint32_t*, const uint8_t*, size_t);
+Sha1BlocksFn Sha1SelectedBlocks();
+
 }  // namespace qk
 
 #endif

@@ -111,6 +111,8 @@ void Sha256UseShaInstructions(bool use) { g_preferShaInstructions = use; }
 
 bool Sha256HasShaInstructions() { return CpuHasSha(); }
 
+Sha256BlocksFn Sha256SelectedBlocks() { return ChosenBlocks(); }
+
 void Sha256Init(Sha256Context* c) {
   c->state[0] = 0x6a09e667;
   c->state[1] = 0xbb67ae85;

@@ -20,6 +20,12 @@ void Sha256BlocksPortable(uint32_t state[8], const uint8_t* p, size_t blocks);
 void Sha256BlocksShaNi(uint32_t state[8], const uint8_t* p, size_t blocks);
 bool Sha256CpuHasShaInstructions();
 
+// The compression Sha256Update uses at present (as Sha256UseShaInstructions
+// and the processor decide), for code that runs the compression itself
+// (HMAC).
+using Sha256BlocksFn = void (*)(uint32_t*, const uint8_t*, size_t);
+Sha256BlocksFn Sha256SelectedBlocks();
+
 }  // namespace qk
 
 #endif

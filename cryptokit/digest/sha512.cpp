@@ -98,6 +98,8 @@ void Sha512UseVectorSchedule(bool use) { g_preferAvx2 = use; }
 
 bool Sha512HasVectorSchedule() { return CpuHasAvx2(); }
 
+Sha512BlocksFn Sha512SelectedBlocks() { return ChosenBlocks(); }
+
 namespace {
 
 // FIPS 180-4, 5.3.5 and 5.3.4.

@@ -24,6 +24,12 @@ void Sha512BlocksPortable(uint64_t state[8], const uint8_t* p, size_t blocks);
 void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* p, size_t blocks);
 bool Sha512CpuHasAvx2();
 
+// The compression Sha512Update and Sha384Update use at present (as
+// Sha512UseVectorSchedule and the processor decide), for code that runs the
+// compression itself (HMAC).
+using Sha512BlocksFn = void (*)(uint64_t*, const uint8_t*, size_t);
+Sha512BlocksFn Sha512SelectedBlocks();
+
 // The functions of FIPS 180-4, 4.1.3.
 #define SHA512_CH(e, f, g) ((((f) ^ (g)) & (e)) ^ (g))
 #define SHA512_BIG0(x) (Rotr64(x, 28) ^ Rotr64(x, 34) ^ Rotr64(x, 39))
