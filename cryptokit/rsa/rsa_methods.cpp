@@ -96,10 +96,17 @@ class PublicMethod final : public BlockMethodBase {
   }
 
  protected:
-  // y = x^e mod n; the input is not compared with n.
+  // y = x^e mod n. A block not below n is refused, as the private method
+  // refuses one: for a signature it is out of range (RFC 8017, RSAVP1), and
+  // taking it would let s + n pass as another valid signature of the same
+  // message.
   int Transform(const unsigned char* block, unsigned char* out, Q_SURRENDER_CTX* surrender) override {
     QN_BIGNUM x{}, y{};
     int status = QN_FromBytes(block, k_, &x);
+    if (status == QN_OK && QN_Compare(&x, &modulus_) >= 0) {
+      QN_Release(&x);
+      return kRsaStatusInputData;
+    }
     if (status == QN_OK) {
       status = mont_.limbs != 0 ? QN_ModExpMont(&x, &exponent_, &mont_, &y, surrender)
                                 : QN_ModExp(&x, &exponent_, &modulus_, &y, surrender);
