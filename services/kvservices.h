@@ -313,4 +313,93 @@ int errKVCertReqPKCS10Verify(int requestLength, const unsigned char* request);
 // Releases a request buffer; null is ignored.
 void vKVCertReqFreeReq(unsigned char* buffer);
 
+// ---------------------------------------------------------------------------
+// The issued-certificate register (kv_register): one SQLite database per
+// root, beside the root certificate (the root's path with ".db" for its
+// extension), mode 0600, write-ahead logging and full synchronisation. It
+// records what the root has issued, revocations and the CRL numbers used.
+
+#define KV_REG_CANNOT_OPEN 19701    // the database cannot be opened or made
+#define KV_REG_NEWER_SCHEMA 19702   // made by a newer version of the program
+#define KV_REG_BUSY 19703           // locked by another process past the timeout
+#define KV_REG_WRITE_FAILED 19704   // a write or its commit failed (read-only, full disk)
+#define KV_REG_DUPLICATE 19705      // a certificate with that serial number is recorded
+#define KV_REG_NOT_FOUND 19706      // no certificate with that serial number
+#define KV_REG_DAMAGED 19707        // the file is not a database, or is damaged
+#define KV_REG_BAD_ARGUMENT 19708   // a null or malformed argument
+#define KV_REG_ALREADY_REVOKED 19709
+
+// The schema version this program writes; older registers are migrated.
+#define KV_REG_SCHEMA_VERSION 1
+
+#define KV_REG_STATUS_VALID 0
+#define KV_REG_STATUS_REVOKED 1
+
+// One issued certificate. Texts are zero-terminated UTF-8; |serialHex| is
+// the serial number's content octets in upper-case hexadecimal, |sha256Hex|
+// the SHA-256 of |der| in upper-case hexadecimal, |altNames| the subject
+// alternative names separated by newlines (empty when there are none),
+// |profile| "classic" or "modern". Times are seconds since 1970, UTC.
+// |revokedAt| and |reason| (an RFC 5280 CRLReason code) are read only when
+// |status| is KV_REG_STATUS_REVOKED.
+typedef struct KV_REGISTER_ENTRY {
+  const char* serialHex;
+  const char* subject;
+  const char* altNames;
+  int64_t notBefore;
+  int64_t notAfter;
+  const char* path;
+  const char* sha256Hex;
+  const char* profile;
+  const unsigned char* der;
+  int derLength;
+  int status;
+  int64_t revokedAt;
+  int reason;
+  int64_t recordedAt;
+} KV_REGISTER_ENTRY;
+
+typedef struct KV_REGISTER KV_REGISTER;
+
+// Opens (creating it when absent, mode 0600) the register of the root
+// certificate at |rootCertPath| and brings its schema up to date. On success
+// |*reg| is the caller's, to be closed with vKVRegisterClose. 0, 19701,
+// 19702, 19703, 19707 or 19708; on failure |*reg| is null.
+int errKVRegisterOpen(const char* rootCertPath, KV_REGISTER** reg);
+// Closes |*reg| (null is ignored) and sets it to null.
+void vKVRegisterClose(KV_REGISTER** reg);
+// The database file's path for |rootCertPath| (written, zero-terminated,
+// into |out| of |capacity| bytes). 0, or 19708 when it does not fit.
+int errKVRegisterPath(const char* rootCertPath, char* out, int capacity);
+// How long a command waits for another process's lock before 19703
+// (milliseconds; 10000 unless set).
+void vKVRegisterSetBusyTimeout(KV_REGISTER* reg, int milliseconds);
+
+// Records |entry| (its status, revokedAt and reason are ignored: a new entry
+// is valid), with |entry->recordedAt| as given. 0, 19703, 19704, 19705 when
+// the serial number is recorded already (nothing changes), or 19708.
+int errKVRegisterAdd(KV_REGISTER* reg, const KV_REGISTER_ENTRY* entry);
+
+// Calls |visit| with each recorded certificate, soonest expiry first: all
+// of them, or with |onlyRevoked| the revoked ones, and with |notAfterBefore|
+// not below 0 only those whose notAfter is below it. The entry and its texts
+// are valid during the call only. A non-zero answer of |visit| stops the
+// walk and is returned. 0, 19703, 19707 or 19708.
+int errKVRegisterList(KV_REGISTER* reg, int64_t notAfterBefore, int onlyRevoked,
+                      int (*visit)(const KV_REGISTER_ENTRY* entry, void* context), void* context);
+// Calls |visit| once with the certificate of serial number |serialHex|
+// (upper or lower case). 0, 19706, 19703, 19707 or 19708.
+int errKVRegisterFind(KV_REGISTER* reg, const char* serialHex,
+                      int (*visit)(const KV_REGISTER_ENTRY* entry, void* context), void* context);
+// Marks the certificate of |serialHex| revoked at |when| for |reason|
+// (0 to 10, not 7). 0, 19703, 19704, 19706, 19708 or 19709.
+int errKVRegisterRevoke(KV_REGISTER* reg, const char* serialHex, int reason, int64_t when);
+// Counts the valid certificates expired at |now| and those expiring within
+// |windowSeconds| after it. 0, 19703, 19707 or 19708.
+int errKVRegisterCountExpiry(KV_REGISTER* reg, int64_t now, int64_t windowSeconds, int* expired,
+                             int* expiringSoon);
+// Takes the next CRL number (one more than the last, 1 for the first) and
+// records it as issued at |now|. 0, 19703, 19704 or 19708.
+int errKVRegisterNextCrlNumber(KV_REGISTER* reg, int64_t now, int64_t* number);
+
 #endif
