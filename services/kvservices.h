@@ -398,6 +398,14 @@ int errKVRegisterRevoke(KV_REGISTER* reg, const char* serialHex, int reason, int
 // |windowSeconds| after it. 0, 19703, 19707 or 19708.
 int errKVRegisterCountExpiry(KV_REGISTER* reg, int64_t now, int64_t windowSeconds, int* expired,
                              int* expiringSoon);
+// Records the certificate |der| that the register's root issued, written to
+// |path|, under |profile| ("classic" or "modern") at |now|: serial number,
+// subject ("CN=..., O=..., C=..."), subject alternative names, dates and
+// SHA-256 fingerprint are taken from the certificate. 0, 19011 when |der|
+// is not a certificate that can be read, 19001, or the codes of
+// errKVRegisterAdd (19705 when its serial number is recorded already).
+int errKVRegisterRecordCertificate(KV_REGISTER* reg, const unsigned char* der, int derLength, const char* path,
+                                   const char* profile, int64_t now);
 // Takes the next CRL number (one more than the last, 1 for the first) and
 // records it as issued at |now|. 0, 19703, 19704 or 19708.
 int errKVRegisterNextCrlNumber(KV_REGISTER* reg, int64_t now, int64_t* number);

@@ -10,8 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -265,6 +269,81 @@ TEST_F(RegisterTest, TwoProcessesRecordingAtOnce) {
   }
   ASSERT_EQ(Open(), 0);
   EXPECT_EQ(Serials().size(), 50u);
+}
+
+}  // namespace
+
+namespace {
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[512];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    ::pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// A certificate from the openssl command line is recorded with the serial,
+// subject, alternative names, dates and fingerprint that openssl itself
+// reads from it; a second recording of it is refused.
+TEST_F(RegisterTest, CertificateColumnsAgreeWithOpenssl) {
+  if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs the openssl command line";
+  const std::string d = dir_.string();
+  {
+    std::ofstream cnf(d + "/req.cnf");
+    cnf << "[req]\ndistinguished_name=dn\nstring_mask=nombstr\nx509_extensions=ext\n[dn]\n"
+           "[ext]\nsubjectAltName=DNS:web1.example,IP:127.0.0.1,IP:2001:db8::1\n";
+  }
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -sha256 -config '" + d + "/req.cnf' -keyout '" +
+                         d + "/k.pem' -subj '/C=US/O=Acme/CN=web1' -days 90 -set_serial 0x1F2E3D -outform DER -out '" +
+                         d + "/web1.crt' >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  std::ifstream in(d + "/web1.crt", std::ios::binary);
+  const std::string der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(Open(), 0);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+  ASSERT_EQ(errKVRegisterRecordCertificate(reg_, bytes, static_cast<int>(der.size()), (d + "/web1.crt").c_str(),
+                                           "modern", 77),
+            0);
+  EXPECT_EQ(errKVRegisterRecordCertificate(reg_, bytes, static_cast<int>(der.size()), "again", "modern", 78),
+            KV_REG_DUPLICATE);
+  EXPECT_EQ(errKVRegisterRecordCertificate(reg_, bytes, static_cast<int>(der.size()) - 1, "cut", "modern", 78),
+            KV_CERT_BAD_CERTIFICATE);
+
+  struct Seen {
+    std::string serial, subject, alt, sha256;
+    int64_t notBefore = 0, notAfter = 0, recordedAt = 0;
+  } seen;
+  ASSERT_EQ(errKVRegisterFind(
+                reg_, "1F2E3D",
+                [](const KV_REGISTER_ENTRY* e, void* ctx) {
+                  auto* s = static_cast<Seen*>(ctx);
+                  s->serial = e->serialHex;
+                  s->subject = e->subject;
+                  s->alt = e->altNames;
+                  s->sha256 = e->sha256Hex;
+                  s->notBefore = e->notBefore;
+                  s->notAfter = e->notAfter;
+                  s->recordedAt = e->recordedAt;
+                  return 0;
+                },
+                &seen),
+            0);
+  const std::string x509 = "openssl x509 -inform DER -noout -in '" + d + "/web1.crt'";
+  EXPECT_EQ("serial=" + seen.serial, Output(x509 + " -serial"));
+  EXPECT_EQ(seen.subject, "CN=web1, O=Acme, C=US");
+  EXPECT_EQ(seen.alt, "web1.example\n127.0.0.1\n2001:db8:0:0:0:0:0:1");
+  std::string fingerprint = Output(x509 + " -fingerprint -sha256");
+  fingerprint = fingerprint.substr(fingerprint.find('=') + 1);
+  fingerprint.erase(std::remove(fingerprint.begin(), fingerprint.end(), ':'), fingerprint.end());
+  EXPECT_EQ(seen.sha256, fingerprint);
+  EXPECT_EQ(Output("date -u -d \"$(" + x509 + " -enddate | cut -d= -f2)\" +%s"), std::to_string(seen.notAfter));
+  EXPECT_EQ(Output("date -u -d \"$(" + x509 + " -startdate | cut -d= -f2)\" +%s"), std::to_string(seen.notBefore));
+  EXPECT_EQ(seen.recordedAt, 77);
 }
 
 }  // namespace
