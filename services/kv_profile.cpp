@@ -100,7 +100,9 @@ bool IsDnsName(const std::string& name) {
         if (!IsLdh(c)) return false;
       }
     }
-    if (dot == std::string::npos) return true;
+    // An all-digit last label is no host name (RFC 3696 2): "256.1.1.1"
+    // is a mistyped address, not a DNS name.
+    if (dot == std::string::npos) return label.find_first_not_of("0123456789") != std::string::npos;
     start = dot + 1;
     first = false;
   }

@@ -350,7 +350,8 @@ void vKVCertReqFreeReq(unsigned char* buffer);
 int iKVProfileOfCert(int certificateLength, const unsigned char* certificate);
 // 0 when |name| may stand in a subjectAltName: an IPv4 or IPv6 literal, or a
 // DNS name of LDH labels (letters, digits, '-' inside) of at most 63
-// characters each and 253 in all, the first label optionally "*". Else
+// characters each and 253 in all, the first label optionally "*", the last
+// not all digits. Else
 // KV_CERT_BAD_SERVER_NAME.
 int errKVCheckServerName(const char* name);
 // A key pair of |modulusBits| (2048, 3072 or 4096) bits, public exponent
