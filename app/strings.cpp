@@ -90,7 +90,6 @@ constexpr StringEntry kStrings[] = {
     {2051,
      "The key of %s has fewer than 2048 bits; a server certificate of the modern profile needs a key of 2048 bits "
      "or more."},
-    {2052, "classic"},
     {2053, "modern"},
     {57344, "Orvane Inc. Certificate Tool"},
 };

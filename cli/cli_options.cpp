@@ -92,6 +92,9 @@ const OptionSpec kOptions[] = {
     {"unencrypted", nullptr, Bit(Command::kExportKey), 0, "write the private key unencrypted"},
     {"out", "F", Bit(Command::kExportCert) | Bit(Command::kExportKey), Bit(Command::kExportCert) | Bit(Command::kExportKey),
      "file to write (must not exist)", true},
+    {"filter", "crt|key|both|all", Bit(Command::kList), 0, "which files to list (default: crt)"},
+    {"yes", nullptr, kCreating, 0, "answer yes to every question"},
+    {"no", nullptr, kCreating, 0, "answer no to every question"},
     // The modern certificate profile.
     {"profile", "classic|modern", Bit(Command::kNewRoot), 0, "certificate profile of the new root (default: classic)"},
     {"key-bits", "N", Bit(Command::kNewRoot) | Bit(Command::kNewServer), 0,
@@ -100,9 +103,6 @@ const OptionSpec kOptions[] = {
      "further DNS name or IP address of the server (repeatable;\nmodern profile)", false, true},
     {"days", "N", Bit(Command::kNewServer) | Bit(Command::kCreateServerCert), 0,
      "validity in days, 1 to 7300 (default 825; modern profile)"},
-    {"filter", "crt|key|both|all", Bit(Command::kList), 0, "which files to list (default: crt)"},
-    {"yes", nullptr, kCreating, 0, "answer yes to every question"},
-    {"no", nullptr, kCreating, 0, "answer no to every question"},
     {"help", nullptr, kEvery, 0, "show this help"},
 };
 

@@ -197,11 +197,13 @@ class Session {
     if (status == kExitSuccess) PrintProfile(main);
   }
 
-  // The current root's certificate profile.
+  // The current root's certificate profile, shown for a modern root only: a
+  // classic root's output stays what it always was.
   void PrintProfile(kvapp::MainDialog& main) {
 #ifdef KVAPP_CERT_COMMANDS
-    const bool modern = kvapp::CertFileProfile(main.rootCertPath()) == kvapp::kProfileModern;
-    ui_.Print("Profile: " + std::string(LoadString(modern ? 2053 : 2052)));
+    if (kvapp::CertFileProfile(main.rootCertPath()) == kvapp::kProfileModern) {
+      ui_.Print("Profile: " + std::string(LoadString(2053)));
+    }
 #else
     (void)main;
 #endif

@@ -173,9 +173,12 @@ bad 1 "is neither" create-server-cert "$WORK/modern/dns.key" --host localhost --
     fail "selecting the classic root"
 bad 1 "classic profile" new-server --host localhost --san www.localhost --cert "$B/a.crt" --key "$B/a.key"
 bad 1 "classic profile" new-server --host localhost --days 30 --cert "$B/a.crt" --key "$B/a.key"
+# A classic root's status is what it always was; a modern one's names it.
 out=$("$CLI" status 2>&1)
-echo "$out" | grep -q "Profile: classic" && pass "status shows the classic profile" || fail "status: $out"
+echo "$out" | grep -q "Profile:" && fail "status of a classic root: $out" || pass "status of a classic root unchanged"
 "$CLI" select-root "$WORK/modern/root.crt" --root-password-file "$WORK/pw" >/dev/null 2>&1
+out=$("$CLI" status 2>&1)
+echo "$out" | grep -q "Profile: modern" && pass "status shows the modern profile" || fail "status: $out"
 out=$("$CLI" view-root 2>&1)
 echo "$out" | grep -q "Profile: modern" && pass "view-root shows the modern profile" || fail "view-root: $out"
 "$CLI" verify "$WORK/modern/dns.crt" >/dev/null 2>&1 && pass "verify of a modern certificate under its root" ||
