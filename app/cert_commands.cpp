@@ -94,13 +94,16 @@ std::unique_ptr<MainCommands> MakeCertCommands(MainDialog& mainDialog) {
 CommandOutcome CertCommands::NewRootCertificateAndKeys() {
   CertDetailsDialog details(main_, kModeNewRoot, WithTrailingSlash(main_.currentDirectory()), LoadString(1005));
   if (!context_.ui.RunCertDetailsDialog(details)) return CommandOutcome::kCancelled;
+  if (CheckProfileChoices(details, details.profile, true) != 0) return CommandOutcome::kFailed;
   CertNameFields fields = MakeCertNameFields(details.country, details.organization, details.hostName);
   const std::string certPath = details.certFile;
   const std::string keyPath = details.keyFile;
   std::string password = details.password;
 
   context_.ui.ShowProgress(LoadString(1011));
-  int rc = CreateRootCertAndKeys(fields, certPath, keyPath, password);
+  int rc = details.profile == kProfileModern
+               ? CreateModernRootCertAndKeys(fields, certPath, keyPath, password, details.keyBits)
+               : CreateRootCertAndKeys(fields, certPath, keyPath, password);
   context_.ui.HideProgress();
   QMem_Wipe(&fields, sizeof fields);
   if (rc != 0) {
@@ -260,11 +263,16 @@ CommandOutcome CertCommands::NewServerCertificateAndKeys() {
   details.organization = main_.rememberedOrganization();
   details.country = main_.rememberedCountry();
   if (!context_.ui.RunCertDetailsDialog(details)) return CommandOutcome::kCancelled;
+  const int profile = CertFileProfile(main_.rootCertPath());
+  if (CheckProfileChoices(details, profile, false) != 0) return CommandOutcome::kFailed;
   CertNameFields subject = MakeCertNameFields(details.country, details.organization, details.hostName);
 
   context_.ui.ShowProgress(LoadString(1012));
-  int rc = CreateServerCertAndKeys(subject, details.certFile, details.keyFile, details.password, main_.rootCertPath(),
-                                   main_.rootKeyPath(), main_.rootKeyPassword());
+  int rc = profile == kProfileModern
+               ? CreateModernServerCertAndKeys(subject, details, main_.rootCertPath(), main_.rootKeyPath(),
+                                               main_.rootKeyPassword())
+               : CreateServerCertAndKeys(subject, details.certFile, details.keyFile, details.password,
+                                         main_.rootCertPath(), main_.rootKeyPath(), main_.rootKeyPassword());
   context_.ui.HideProgress();
   QMem_Wipe(&subject, sizeof subject);
   if (rc != 0) {
@@ -441,11 +449,16 @@ CommandOutcome CertCommands::CreateServerCertificate() {
   details.organization = main_.rememberedOrganization();
   details.country = main_.rememberedCountry();
   if (!context_.ui.RunCertDetailsDialog(details)) return CommandOutcome::kCancelled;
+  const int profile = CertFileProfile(main_.rootCertPath());
+  if (CheckProfileChoices(details, profile, false) != 0) return CommandOutcome::kFailed;
   CertNameFields subject = MakeCertNameFields(details.country, details.organization, details.hostName);
 
   context_.ui.ShowProgress(LoadString(1013));
-  int rc = IssueCertForKeyFile(subject, details.password, details.keyFile, details.certFile, main_.rootCertPath(),
-                               main_.rootKeyPath(), main_.rootKeyPassword());
+  int rc = profile == kProfileModern
+               ? IssueModernCertForKeyFile(subject, details, details.keyFile, main_.rootCertPath(),
+                                           main_.rootKeyPath(), main_.rootKeyPassword())
+               : IssueCertForKeyFile(subject, details.password, details.keyFile, details.certFile,
+                                     main_.rootCertPath(), main_.rootKeyPath(), main_.rootKeyPassword());
   context_.ui.HideProgress();
   QMem_Wipe(&subject, sizeof subject);
   if (rc != 0) {
@@ -476,6 +489,13 @@ CommandOutcome CertCommands::VerifyCertificate() {
   if (VerifyCertFile(path, main_.rootCertPath(), valid) != 0) {
     context_.Error(2028);
     return CommandOutcome::kFailed;
+  }
+  // Under a modern root a good signature is not the whole verdict: what a
+  // TLS client would refuse is reported too.
+  if (valid == 1 && CertFileProfile(main_.rootCertPath()) == kProfileModern &&
+      CheckModernCertificate(path, main_.rootCertPath()) != CommandOutcome::kSucceeded) {
+    context_.Message(2030);
+    return CommandOutcome::kInvalid;
   }
   context_.Message(valid == 1 ? 2029 : 2030);
   return valid == 1 ? CommandOutcome::kSucceeded : CommandOutcome::kInvalid;

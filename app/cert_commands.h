@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/cert_contents.h"
+#include "app/cert_details_dialog.h"
 #include "app/main_dialog.h"
 #include "services/kvservices.h"
 
@@ -43,6 +44,24 @@ class CertCommands : public MainCommands {
                           const std::string& certPath, const std::string& rootCertPath, const std::string& rootKeyPath,
                           const std::string& rootPassword);
   int ReadCertNameFields(const std::string& certPath, CertNameFields& fields);
+
+  // The modern profile (cert_commands_modern.cpp). The choices are those of
+  // the details dialog (profile, key size, validity, further names).
+  // Checks the details dialog's modern choices against the profile they will
+  // be used under (the new root's, or the current root's for a server
+  // certificate): 0, or -1 after telling the user why. Nothing is written.
+  int CheckProfileChoices(const CertDetailsDialog& details, int profile, bool newRoot);
+  int CreateModernRootCertAndKeys(CertNameFields fields, const std::string& certPath, const std::string& keyPath,
+                                  const std::string& password, int keyBits);
+  int CreateModernServerCertAndKeys(CertNameFields subject, const CertDetailsDialog& details,
+                                    const std::string& rootCertPath, const std::string& rootKeyPath,
+                                    const std::string& rootPassword);
+  int IssueModernCertForKeyFile(CertNameFields subject, const CertDetailsDialog& details, const std::string& keyPath,
+                                const std::string& rootCertPath, const std::string& rootKeyPath,
+                                const std::string& rootPassword);
+  // The modern verify's further checks of |certPath| under |rootCertPath|:
+  // kSucceeded when a TLS client would accept it, kInvalid after saying why.
+  CommandOutcome CheckModernCertificate(const std::string& certPath, const std::string& rootCertPath);
   // Shows the contents of |certPath| (kSucceeded), or message 2032 (kFailed).
   CommandOutcome ViewCertificateFile(const std::string& certPath);
 
@@ -50,6 +69,11 @@ class CertCommands : public MainCommands {
   MainDialog& main_;
   AppContext& context_;
 };
+
+// The profile of the certificate file |certPath| (kProfileModern for a root
+// with basicConstraints cA TRUE and a SHA-2 signature); kProfileClassic for
+// any other and for a file that cannot be read.
+int CertFileProfile(const std::string& certPath);
 
 // The factory CertUtilityApp takes.
 std::unique_ptr<MainCommands> MakeCertCommands(MainDialog& mainDialog);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/context.h"
 
@@ -18,6 +19,10 @@ class MainDialog;
 constexpr int kModeNewRoot = 1001;
 constexpr int kModeNewServer = 1004;
 constexpr int kModeCertForKey = 1006;
+
+// Certificate profiles a new root can be made with.
+constexpr int kProfileClassic = 0;
+constexpr int kProfileModern = 1;
 
 // Control ids of the details dialog.
 enum DetailsControlId : int {
@@ -95,6 +100,14 @@ class CertDetailsDialog {
   int mode;
   std::string directory;
   std::string baseName;
+  // Choices of the modern certificate profile, filled by the front end.
+  // Zero and empty mean the defaults (2048 bits; 825 days for a server). The
+  // profile is chosen for a new root only; a server certificate follows its
+  // root's profile.
+  int profile = kProfileClassic;
+  int keyBits = 0;
+  int days = 0;
+  std::vector<std::string> furtherNames;
   bool autoNameFiles = false;
   bool certDirFollows = false;
   bool keyDirFollows = false;

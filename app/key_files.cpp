@@ -40,6 +40,29 @@ int GenerateKeyFile(AppContext& context, int modulusBytes, unsigned char* public
     context.Error(2003);
     return -1;
   }
+  return WriteKeyFile(context, publicKey, *publicLength, privateKey, privateLength, keyPath, password);
+}
+
+int GenerateModernKeyFile(AppContext& context, int modulusBits, unsigned char* publicKey, int* publicLength,
+                          unsigned char* privateKey, int* privateLength, const std::string& keyPath,
+                          const std::string& password) {
+  if (errKVModernKeyGen(modulusBits, publicKey, publicLength, privateKey, privateLength) != 0) {
+    context.Error(2003);
+    return -1;
+  }
+  return WriteModernKeyFile(context, publicKey, *publicLength, privateKey, privateLength, keyPath, password);
+}
+
+int WriteModernKeyFile(AppContext& context, const unsigned char* publicKey, int publicLength,
+                       const unsigned char* privateKey, const int* privateLength, const std::string& keyPath,
+                       const std::string& password) {
+  // For now in the classic key-file format.
+  return WriteKeyFile(context, publicKey, publicLength, privateKey, privateLength, keyPath, password);
+}
+
+int WriteKeyFile(AppContext& context, const unsigned char* publicKey, int publicLength,
+                 const unsigned char* privateKey, const int* privateLength, const std::string& keyPath,
+                 const std::string& password) {
   // Encryption adds up to 8 bytes of padding; the result must fit the buffer.
   if (*privateLength < 0 || *privateLength > kKeyBufferSize - 8) {
     context.Error(2003);
@@ -61,7 +84,7 @@ int GenerateKeyFile(AppContext& context, int modulusBytes, unsigned char* public
     const bool existed = ::lstat(keyPath.c_str(), &existing) == 0;
     rc = errKVKeyFileAddPrivateKeyToEnd(keyPath.c_str(), encrypted, encryptedLength);
     if (rc == 0) {
-      rc = errKVKeyFileAddPublicKeyToEnd(keyPath.c_str(), publicKey, *publicLength);
+      rc = errKVKeyFileAddPublicKeyToEnd(keyPath.c_str(), publicKey, publicLength);
       if (rc != 0 && !existed) ::unlink(keyPath.c_str());
       // A file that was there before is cut back to what it held.
       if (rc != 0 && existed && ::truncate(keyPath.c_str(), existing.st_size) != 0) rc = KV_KEYFILE_CANNOT_APPEND;

@@ -23,6 +23,24 @@ int GenerateKeyFile(AppContext& context, int modulusBytes, unsigned char* public
                     unsigned char* privateKey, int* privateLength, const std::string& keyPath,
                     const std::string& password);
 
+// As GenerateKeyFile with a key pair of the modern profile: |modulusBits|
+// is 2048, 3072 or 4096, and the key file is written by WriteModernKeyFile.
+int GenerateModernKeyFile(AppContext& context, int modulusBits, unsigned char* publicKey, int* publicLength,
+                          unsigned char* privateKey, int* privateLength, const std::string& keyPath,
+                          const std::string& password);
+
+// Writes the key file |keyPath|: the private key encrypted under |password|
+// (PKCS #5 v1.5), then the public key. A file this call starts and cannot
+// finish is removed again. 0 or the failing service's code (message 2004).
+int WriteKeyFile(AppContext& context, const unsigned char* publicKey, int publicLength,
+                 const unsigned char* privateKey, const int* privateLength, const std::string& keyPath,
+                 const std::string& password);
+// The one writer of key files of the modern profile (the classic format for
+// now).
+int WriteModernKeyFile(AppContext& context, const unsigned char* publicKey, int publicLength,
+                       const unsigned char* privateKey, const int* privateLength, const std::string& keyPath,
+                       const std::string& password);
+
 // The key file that belongs to the certificate file |certPath|: the path cut
 // before its last "." with ".key" in its place; when no entry of exactly that
 // name is there, the file whose name differs only in the case of its

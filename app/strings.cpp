@@ -71,6 +71,26 @@ constexpr StringEntry kStrings[] = {
     {2038, "Invalid root certificate file: %s!\nRoot certificate must be self-signed."},
     {2039, "Host Name must be at most 64 characters."},
     {2040, "Organization must be at most 64 characters."},
+    // The modern certificate profile.
+    {2041,
+     "The name %s is neither a DNS name nor an IP address. A DNS name is made of labels of letters, digits and "
+     "hyphens (a hyphen not first or last), at most 63 characters each and 253 in all, separated by dots; only the "
+     "first label may be \"*\"."},
+    {2042, "The validity must be from 1 to 7300 days."},
+    {2043, "The key size must be 2048, 3072 or 4096 bits."},
+    {2044,
+     "The current root is of the classic profile: further names, the validity and the key size can be chosen only "
+     "under a root of the modern profile."},
+    {2045, "The key size can be chosen only for a root of the modern profile."},
+    {2046, "The certificate is not yet valid: its validity period begins %s."},
+    {2047, "The certificate has expired: its validity period ended %s."},
+    {2048, "The root certificate may not sign certificates: its key usage lacks keyCertSign."},
+    {2049, "The certificate's authority key identifier does not match the root certificate's key."},
+    {2050, "At most 32 names can be given."},
+    {2051,
+     "The key of %s has fewer than 2048 bits; a server certificate of the modern profile needs a key of 2048 bits "
+     "or more."},
+    {2053, "modern"},
     {57344, "Orvane Inc. Certificate Tool"},
 };
 

@@ -69,6 +69,8 @@ struct OptionSpec {
   // |shownRequired|). The names of the details are shown as required but
   // left to the details dialog's own checks, as in the desktop program.
   bool enforced = false;
+  // May be given more than once; every value is kept (Invocation::All).
+  bool repeatable = false;
 };
 
 const OptionSpec kOptions[] = {
@@ -93,6 +95,14 @@ const OptionSpec kOptions[] = {
     {"filter", "crt|key|both|all", Bit(Command::kList), 0, "which files to list (default: crt)"},
     {"yes", nullptr, kCreating, 0, "answer yes to every question"},
     {"no", nullptr, kCreating, 0, "answer no to every question"},
+    // The modern certificate profile.
+    {"profile", "classic|modern", Bit(Command::kNewRoot), 0, "certificate profile of the new root (default: classic)"},
+    {"key-bits", "N", Bit(Command::kNewRoot) | Bit(Command::kNewServer), 0,
+     "key size under the modern profile: 2048 (default), 3072 or 4096"},
+    {"san", "NAME", Bit(Command::kNewServer) | Bit(Command::kCreateServerCert), 0,
+     "further DNS name or IP address of the server (repeatable;\nmodern profile)", false, true},
+    {"days", "N", Bit(Command::kNewServer) | Bit(Command::kCreateServerCert), 0,
+     "validity in days, 1 to 7300 (default 825; modern profile)"},
     {"help", nullptr, kEvery, 0, "show this help"},
 };
 
@@ -257,7 +267,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
       }
       value = argv[++i];
     }
-    if (inv.values.count(name) != 0) {
+    if (option->repeatable) inv.lists[name].push_back(value);
+    if (inv.values.count(name) != 0 && !option->repeatable) {
       result.text = UsageError("option '--" + name + "' given twice", entry->name);
       return result;
     }
@@ -292,6 +303,20 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     const std::string f = inv.Get("filter");
     if (f != "crt" && f != "key" && f != "both" && f != "all") {
       result.text = UsageError("bad value '" + f + "' for --filter (crt, key, both or all)", entry->name);
+      return result;
+    }
+  }
+  // Values of the modern profile's options: their form here, their ranges
+  // in the commands (a number out of range is the command's failure).
+  if (inv.Has("profile") && inv.Get("profile") != "classic" && inv.Get("profile") != "modern") {
+    result.text = UsageError("bad value '" + inv.Get("profile") + "' for --profile (classic or modern)", entry->name);
+    return result;
+  }
+  for (const char* numberOption : {"key-bits", "days"}) {
+    const std::string v = inv.Get(numberOption);
+    if (inv.Has(numberOption) &&
+        (v.empty() || v.size() > 9 || v.find_first_not_of("0123456789") != std::string::npos)) {
+      result.text = UsageError("bad value '" + v + "' for --" + numberOption + " (a number)", entry->name);
       return result;
     }
   }

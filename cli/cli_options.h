@@ -30,8 +30,14 @@ struct Invocation {
   std::string commandName;
   std::vector<std::string> arguments;         // positional arguments
   std::map<std::string, std::string> values;  // option name (without "--") to value; "" for a flag
+  // Every value of a repeatable option (--san), in the order given.
+  std::map<std::string, std::vector<std::string>> lists;
 
   bool Has(const std::string& name) const { return values.count(name) != 0; }
+  std::vector<std::string> All(const std::string& name) const {
+    auto it = lists.find(name);
+    return it == lists.end() ? std::vector<std::string>() : it->second;
+  }
   std::string Get(const std::string& name) const {
     auto it = values.find(name);
     return it == values.end() ? std::string() : it->second;

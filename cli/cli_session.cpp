@@ -152,6 +152,20 @@ class Session {
     if (inv_.Has("country")) d.country = inv_.Get("country");
     if (inv_.Has("cert")) d.certFile = Absolute(inv_.Get("cert"));
     if (inv_.Has("key")) d.keyFile = Absolute(inv_.Get("key"));
+    // The modern profile's choices; the parser has checked their form. A
+    // number given as 0 still counts as given (it is refused, not taken
+    // for the default).
+    if (inv_.Has("profile")) d.profile = inv_.Get("profile") == "modern" ? kvapp::kProfileModern : kvapp::kProfileClassic;
+    if (inv_.Has("key-bits")) d.keyBits = GivenNumber(inv_.Get("key-bits"));
+    if (inv_.Has("days")) d.days = GivenNumber(inv_.Get("days"));
+    d.furtherNames = inv_.All("san");
+  }
+
+  // A number of up to nine digits; 0 becomes -1 so that the commands refuse
+  // it rather than take the default.
+  static int GivenNumber(const std::string& digits) {
+    const int n = std::stoi(digits);
+    return n == 0 ? -1 : n;
   }
 
   // Runs button |id|; the command's outcome gives the exit status (an
@@ -180,6 +194,19 @@ class Session {
     RestoreRoot(main, false);
     if (!NeedRoot(main)) return;
     Press(main, kvapp::kIdViewRoot);
+    if (status == kExitSuccess) PrintProfile(main);
+  }
+
+  // The current root's certificate profile, shown for a modern root only: a
+  // classic root's output stays what it always was.
+  void PrintProfile(kvapp::MainDialog& main) {
+#ifdef KVAPP_CERT_COMMANDS
+    if (kvapp::CertFileProfile(main.rootCertPath()) == kvapp::kProfileModern) {
+      ui_.Print("Profile: " + std::string(LoadString(2053)));
+    }
+#else
+    (void)main;
+#endif
   }
 
   void NewServer(kvapp::MainDialog& main) {
@@ -241,6 +268,7 @@ class Session {
     if (main.rootSelected() != 0) {
       ui_.Print("Root certificate: " + main.rootCertPath());
       ui_.Print("Root key file: " + main.rootKeyPath());
+      PrintProfile(main);
       status = kExitSuccess;
       return;
     }

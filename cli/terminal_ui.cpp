@@ -132,6 +132,10 @@ bool TerminalUi::RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) {
   if (details.country) dialog.SetControlText(kIdCountry, *details.country);
   if (details.certFile) dialog.SetControlText(kIdCertFile, *details.certFile);
   if (details.keyFile) dialog.SetControlText(kIdKeyFile, *details.keyFile);
+  if (details.profile) dialog.profile = *details.profile;
+  if (details.keyBits) dialog.keyBits = *details.keyBits;
+  if (details.days) dialog.days = *details.days;
+  dialog.furtherNames = details.furtherNames;
 
   // A new key's password is entered twice; an existing key's once.
   const bool newKey = dialog.IsEnabled(kIdConfirmPassword);

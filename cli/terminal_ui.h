@@ -35,6 +35,9 @@ struct PasswordSources {
 // proposals.
 struct DetailsValues {
   std::optional<std::string> hostName, organization, country, certFile, keyFile;
+  // Choices of the modern certificate profile (see CertDetailsDialog).
+  std::optional<int> profile, keyBits, days;
+  std::vector<std::string> furtherNames;
 };
 
 class TerminalUi : public kvapp::UserInterface {

@@ -60,7 +60,9 @@ mode_t TargetMode(const char* path) {
 // certificate (nor spoils one that was there). On any failure the temporary
 // file is removed. 0; 1 when the file cannot be opened (made); 2 when it
 // cannot be written.
-int ReplaceFileAtomically(const char* path, const unsigned char* data, size_t length) {
+}  // namespace
+
+int iKVReplaceFileAtomically(const char* path, const unsigned char* data, size_t length) {
   // A device, pipe or directory in the target's place is not a certificate
   // file to replace: renaming over it would swap a device node for a file.
   struct stat existing;
@@ -85,8 +87,6 @@ int ReplaceFileAtomically(const char* path, const unsigned char* data, size_t le
   }
   return 0;
 }
-
-}  // namespace
 
 int errKVMakeNameObject(C_NAME_OBJ name, CertNameFields fields) {
   KV_TRACE("errKVMakeNameObject(): ENTER");
@@ -250,7 +250,7 @@ int errKVGenCert(const char* path, int privateKeyLength, const unsigned char* pr
   *certificate = copy;
   *certificateLength = static_cast<int>(derLength);
 
-  const int written = path != nullptr ? ReplaceFileAtomically(path, copy, derLength) : 1;
+  const int written = path != nullptr ? iKVReplaceFileAtomically(path, copy, derLength) : 1;
   if (written == 1) {
     std::printf("*** Error: Could not open certificate file <%s> for writing. ***\n", path != nullptr ? path : "");
     std::fflush(stdout);

@@ -22,6 +22,13 @@
 // characters for issue times after 2106.
 void iKVSerialNumber(int64_t issueTime, const unsigned char* publicKey, uint32_t publicKeyLength, char out[17]);
 
+// Makes |path| hold exactly |data| (a temporary file in the same directory,
+// flushed and renamed over the target), so that a failed write never leaves
+// a partial file nor spoils the one that was there. 0; 1 when the file cannot
+// be made (or the path names a device, pipe or directory); 2 when it cannot
+// be written.
+int iKVReplaceFileAtomically(const char* path, const unsigned char* data, size_t length);
+
 // Forgets the process seed (wiped), so the next iGetSeed gathers a new pool.
 // For tests only.
 void iKVForgetSeed();

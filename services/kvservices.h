@@ -314,6 +314,84 @@ int errKVCertReqPKCS10Verify(int requestLength, const unsigned char* request);
 void vKVCertReqFreeReq(unsigned char* buffer);
 
 // ---------------------------------------------------------------------------
+// The modern certificate profile (kv_profile).
+//
+// Beside the classic profile above, which stays as it is: version 3
+// certificates signed with sha256WithRSAEncryption, keys of 2048, 3072 or
+// 4096 bits, serial numbers of 16 random octets, UTF8String organization and
+// common name, and the extensions a TLS client expects. A root's profile is
+// read from the root certificate itself.
+
+#define KV_PROFILE_CLASSIC 0
+#define KV_PROFILE_MODERN 1
+
+// Server certificate validity: 825 days unless chosen, 1 to 7300.
+#define KV_MODERN_DEFAULT_DAYS 825
+#define KV_MODERN_MAX_DAYS 7300
+// Root validity: the classic 7300 days.
+#define KV_MODERN_ROOT_DAYS 7300
+// Most names a server certificate's subjectAltName holds.
+#define KV_MODERN_MAX_NAMES 32
+
+#define KV_CERT_BAD_SERVER_NAME 19022    // a name that is no DNS name or IP address
+#define KV_CERT_BAD_DAYS 19023           // validity outside 1 to 7300 days
+#define KV_CERT_TOO_MANY_NAMES 19024     // more than KV_MODERN_MAX_NAMES names
+#define KV_CERT_BAD_EXTENSION 19025      // an extension could not be built or added
+
+// Findings of errKVModernCheck, as bits.
+#define KV_CHECK_NOT_YET_VALID 0x01u   // now is before the leaf's notBefore
+#define KV_CHECK_EXPIRED 0x02u         // now is after the leaf's notAfter
+#define KV_CHECK_ROOT_NO_CERT_SIGN 0x04u  // the root's keyUsage lacks keyCertSign
+#define KV_CHECK_AKI_MISMATCH 0x08u    // the leaf's authorityKeyIdentifier is not the root's key id
+
+// KV_PROFILE_MODERN when the DER certificate has basicConstraints with cA
+// TRUE and a SHA-2 signature, else KV_PROFILE_CLASSIC (also for anything
+// that cannot be read).
+int iKVProfileOfCert(int certificateLength, const unsigned char* certificate);
+// 0 when |name| may stand in a subjectAltName: an IPv4 or IPv6 literal, or a
+// DNS name of LDH labels (letters, digits, '-' inside) of at most 63
+// characters each and 253 in all, the first label optionally "*", the last
+// not all digits. Else
+// KV_CERT_BAD_SERVER_NAME.
+int errKVCheckServerName(const char* name);
+// A key pair of |modulusBits| (2048, 3072 or 4096) bits, public exponent
+// 65537, generated as FIPS 186-5 asks; buffers as errKVKeyGen. 0, 19501,
+// 19503 or 19504.
+int errKVModernKeyGen(int modulusBits, unsigned char* publicKey, int* publicLength, unsigned char* privateKey,
+                      int* privateLength);
+// A PKCS #10 request for |subject| (country PrintableString, organization
+// and common name UTF8String) signed with sha256WithRSAEncryption, into a
+// new buffer the caller releases with vKVCertReqFreeReq. 0, 19001, 19005,
+// 19008, 19020, 19021 or a certificate toolkit code.
+int errKVGenModernCertReq(int privateKeyLength, const unsigned char* privateKey, int publicKeyLength,
+                          const unsigned char* publicKey, CertNameFields subject, unsigned char** request,
+                          int* requestLength);
+// What a modern certificate is issued with.
+struct KVModernIssue {
+  int days;                       // validity in days, 1 to 7300
+  int isRoot;                     // 1: self-signed root; 0: server certificate
+  const char* const* names;       // server: the host name, then further names
+  int nameCount;
+  const unsigned char* rootCert;  // server: the issuing root's DER certificate
+  int rootCertLength;
+};
+// Issues the certificate of the modern profile for |request| signed by the
+// issuer's private key (the root's own for a root, whose names are then the
+// request's subject; else the names of |issuer|) and writes it to |path| as
+// errKVGenCert does (replaced whole or left as it was). The DER goes to a
+// new buffer the caller releases with vKVCertFreeCert. 0, -1 (file), 19001,
+// 19003, 19008, 19014, 19015, 19016, 19022 to 19025, or a toolkit code.
+int errKVGenModernCert(const char* path, int privateKeyLength, const unsigned char* privateKey,
+                       CertNameFields issuer, int requestLength, const unsigned char* request,
+                       const KVModernIssue* issue, int* certificateLength, unsigned char** certificate);
+// What a TLS client would refuse in |certificate| under |root| at time
+// |now| (seconds since 1970): KV_CHECK_* bits in |*findings|, and the
+// leaf's notBefore and notAfter in |validity| (may be null). 0, 19011 (a
+// certificate cannot be read) or 19005.
+int errKVModernCheck(int rootLength, const unsigned char* root, int certificateLength,
+                     const unsigned char* certificate, int64_t now, unsigned* findings, int64_t validity[2]);
+
+// ---------------------------------------------------------------------------
 // The issued-certificate register (kv_register): one SQLite database per
 // root, beside the root certificate (the root's path with ".db" for its
 // extension), mode 0600, write-ahead logging and full synchronisation. It

@@ -26,6 +26,9 @@ constexpr uint8_t P = C_TAG_PRINTABLE_STRING;
 constexpr uint8_t T = C_TAG_T61_STRING;
 constexpr uint8_t I = C_TAG_IA5_STRING;
 constexpr uint8_t B = C_TAG_BMP_STRING;
+// UTF8String (universal tag 12): written for organization and common name by
+// the modern certificate profile.
+constexpr uint8_t U = 12;
 constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
 
 const AttributeRow kRows[] = {
@@ -33,9 +36,9 @@ const AttributeRow kRows[] = {
     {"country", kOidCountry, 3, {P, 0, 0, 0}, 2, 2},
     {"state or province", kOidState, 3, {P, T, 0, 0}, 1, 128},
     {"locality", kOidLocality, 3, {P, T, 0, 0}, 1, 128},
-    {"organization", kOidOrganization, 3, {P, T, B, 0}, 1, 64},
+    {"organization", kOidOrganization, 3, {P, T, B, U}, 1, 64},
     {"organizational unit", kOidOrgUnit, 3, {P, T, B, 0}, 1, 64},
-    {"common name", kOidCommonName, 3, {P, T, B, 0}, 1, 64},
+    {"common name", kOidCommonName, 3, {P, T, B, U}, 1, 64},
     {"title", kOidTitle, 3, {P, T, 0, 0}, 1, 64},
     {"street address", kOidStreet, 3, {P, T, 0, 0}, 1, 128},
     {"postal code", kOidPostalCode, 3, {P, T, 0, 0}, 1, 40},
@@ -106,7 +109,15 @@ int ValidateAVA(const uint8_t* oid, uint32_t oidLen, uint32_t valueTag, const ui
     bool allowed = false;
     for (uint8_t tag : found->tags) allowed = allowed || (tag != 0 && tag == valueTag);
     if (!allowed) return C_ERR_VALUE_TAG;
-    const uint32_t characters = valueTag == C_TAG_T61_STRING ? T61Characters(value, valueLen) : valueLen;
+    // A UTF8String must be well-formed UTF-8 (T61Characters answers the octet
+    // count for anything else); its length counts characters.
+    if (valueTag == U && valueLen > 0 && T61Characters(value, valueLen) == valueLen) {
+      for (uint32_t i = 0; i < valueLen; ++i) {
+        if (value[i] >= 0x80) return C_ERR_VALUE_CHARS;
+      }
+    }
+    const uint32_t characters =
+        valueTag == C_TAG_T61_STRING || valueTag == U ? T61Characters(value, valueLen) : valueLen;
     if (characters < found->minLen || characters > found->maxLen) return C_ERR_VALUE_LENGTH;
   }
   if (valueTag == C_TAG_PRINTABLE_STRING) {

@@ -91,7 +91,12 @@ TEST(NameAva, AttributeTableRules) {
       {"OID outside the table, empty", kGivenName, C_TAG_T61_STRING, "", ~0u, 0},
       {"constructed tag", kGivenName, 0x30, "x", ~0u, C_ERR_VALUE_TAG},
       {"tag 31", kGivenName, 31, "x", ~0u, C_ERR_VALUE_TAG},
-      {"UTF8String common name", kCommonName, 12, "x", ~0u, C_ERR_VALUE_TAG},
+      {"UTF8String common name", kCommonName, 12, "x", ~0u, 0},
+      {"UTF8String organization of 64 two-octet characters", kOrg, 12, e64, ~0u, 0},
+      {"UTF8String organization of 65 two-octet characters", kOrg, 12, e65, ~0u, C_ERR_VALUE_LENGTH},
+      {"UTF8String that is not UTF-8", kCommonName, 12, "a\xE9", ~0u, C_ERR_VALUE_CHARS},
+      {"UTF8String with a surrogate", kCommonName, 12, "\xED\xA0\x80", ~0u, C_ERR_VALUE_CHARS},
+      {"UTF8String locality", kLocality, 12, "x", ~0u, C_ERR_VALUE_TAG},
   };
   for (const AvaCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -212,7 +217,7 @@ TEST(NameDecoding, FailedSetLeavesNameUntouched) {
       {"two valid AVAs replace the old ones", "301a 310b 3009 0603550406 1302 5553 310b 3009 0603550406 1302 5553 ", 0},
       {"three-letter country second",
        "301b 310b 3009 0603550406 1302 5553 310c 300a 0603550406 1303 555341", C_ERR_VALUE_LENGTH},
-      {"UTF8String organization", "3018 3116 3009 0603550406 1302 5553 3009 060355040a 0c02 4f4f", C_ERR_VALUE_TAG},
+      {"UTF8String locality", "3018 3116 3009 0603550406 1302 5553 3009 0603550407 0c02 4f4f", C_ERR_VALUE_TAG},
       {"BMPString of odd length", "300c 310a 3008 0603550403 1e01 41", C_ERR_VALUE_CHARS},
       {"bad PrintableString", "300c 310a 3008 0603550403 1301 40", C_ERR_VALUE_CHARS},
       {"constructed value", "300e 310c 300a 0603550403 3003 020101", C_ERR_VALUE_TAG},
@@ -359,15 +364,25 @@ TEST(NameInterop, OpensslNamesDecodeAndReencode) {
   }
 }
 
-TEST(NameInterop, Utf8StringValuesRefused) {
+// The openssl command line writes UTF8String values: taken for organization
+// and common name, refused for the other types of the table.
+TEST(NameInterop, Utf8StringValues) {
   if (!cktest::HaveOpenssl()) GTEST_SKIP() << "openssl command line not available";
-  for (const char* subject : {"/C=US/O=Orvane Inc/CN=host.example.com", "/C=GB/O=Org+OU=Unit/CN=srv"}) {
-    SCOPED_TRACE(subject);
-    Bytes der = OpensslSubject(subject, "");
+  const struct {
+    const char* subject;
+    int status;
+    uint32_t count;
+  } cases[] = {
+      {"/C=US/O=Orvane Inc/CN=host.example.com", 0, 3},
+      {"/C=GB/O=Org+OU=Unit/CN=srv", C_ERR_VALUE_TAG, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.subject);
+    Bytes der = OpensslSubject(c.subject, "");
     ASSERT_FALSE(der.empty());
     Name n;
-    EXPECT_EQ(C_SetNameBER(n.obj, der.data(), static_cast<uint32_t>(der.size())), C_ERR_VALUE_TAG);
-    EXPECT_EQ(n.Count(), 0u);
+    EXPECT_EQ(C_SetNameBER(n.obj, der.data(), static_cast<uint32_t>(der.size())), c.status);
+    EXPECT_EQ(n.Count(), c.count);
   }
 }
 
