@@ -36,6 +36,9 @@ int FilterIndex(const std::string& filter) {
   return 0;
 }
 
+// Longest password of a modern key file, in characters.
+constexpr size_t kModernPasswordMax = 64;
+
 std::string NotAvailable(const std::string& command) {
   return command + " is not available in this build (it was built without the certificate commands).";
 }
@@ -297,6 +300,20 @@ class Session {
 
   void ExportKey(kvapp::MainDialog& main);
 
+  // No key password is longer than its key file takes: 16 characters for a
+  // classic key file (the details dialog's limit), 64 for a modern one.
+  // Refused with a message, never cut.
+  bool KeyPasswordFits(const std::string& keyFile, const std::string& password) {
+    if (iKeyFileIsModern(keyFile.c_str()) == 1) {
+      if (kvapp::Utf8Length(password) <= kModernPasswordMax) return true;
+      context_.Error("Key password must be between 8 and 64 characters.");
+      return false;
+    }
+    if (!kvapp::CertDetailsDialog::TooLong(kvapp::kIdPassword, password)) return true;
+    context_.Error(2013);
+    return false;
+  }
+
   const Invocation& inv_;
   TerminalUi& ui_;
   kvapp::AppContext& context_;
@@ -328,11 +345,7 @@ void Session::ExportKey(kvapp::MainDialog& main) {
   } else if (!ui_.AskTerminalPassword("Key Password: ", "--password-file", password.text)) {
     return;
   }
-  // No key password is longer than the details dialog takes: refused, not cut.
-  if (kvapp::CertDetailsDialog::TooLong(kvapp::kIdPassword, password.text)) {
-    context_.Error(2013);
-    return;
-  }
+  if (!KeyPasswordFits(keyFile, password.text)) return;
   SecretBytes key;
   int keyLength = kvapp::kKeyBufferSize;
   int rc = errKVKeyFileGetPrivateKeyEx(keyFile.c_str(), key.data, &keyLength, password.text.c_str());
@@ -368,20 +381,17 @@ void Session::ExportKey(kvapp::MainDialog& main) {
     context_.Error(FormatText("Export password must be at most %s characters.", std::to_string(kMaxInputLine)));
     return;
   }
-  unsigned char salt[8];
-  if (errKVRandomGetNumber(sizeof salt, salt) != 0) {
-    context_.Error("Unable to make a random salt.");
-    return;
-  }
+  // PBES2: PBKDF2-HMAC-SHA256 with a fresh salt, AES-256-CBC.
   SecretBytes encrypted;
-  size_t encryptedLength = sizeof encrypted.data;
-  rc = EncryptPrivateKeyInfo(key.data, static_cast<size_t>(keyLength), exportPassword.text, salt, kExportIterations,
-                             encrypted.data, &encryptedLength);
+  int encryptedLength = static_cast<int>(sizeof encrypted.data);
+  rc = errKVPKCS8EncryptPBES2(keyLength, key.data, static_cast<int>(exportPassword.text.size()),
+                              reinterpret_cast<const unsigned char*>(exportPassword.text.data()),
+                              KV_PBES2_ITERATIONS, encrypted.data, &encryptedLength);
   if (rc != 0) {
     context_.Error(kvapp::FormatNumber("Unable to encrypt the private key (error %d).", rc));
     return;
   }
-  SecretText pem{PemBlock("ENCRYPTED PRIVATE KEY", encrypted.data, encryptedLength)};
+  SecretText pem{PemBlock("ENCRYPTED PRIVATE KEY", encrypted.data, static_cast<size_t>(encryptedLength))};
   WriteOutput(out, pem.text, 0600, "Private key");
 }
 
