@@ -226,8 +226,12 @@ int errKVKeyFileGetPrivateKeyEx(const char* path, unsigned char* buffer, int* le
   unsigned char record[KV_KEYFILE_MAX_DATA] = {};
   int recordLength = 0;
   int status = iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_ENCRYPTED_PRIVATE, record, &recordLength);
-  if (status == KV_KEYFILE_TAG_NOT_FOUND &&
-      iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_MODERN_PRIVATE, record, &recordLength) == 0) {
+  bool modern = false;
+  if (status == KV_KEYFILE_TAG_NOT_FOUND) {
+    status = iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_MODERN_PRIVATE, record, &recordLength);
+    modern = status == 0;
+  }
+  if (modern) {
     // A modern record: an EncryptedPrivateKeyInfo under PBES2.
     const int passwordLength = password != nullptr ? static_cast<int>(std::strlen(password)) : 0;
     status = errKVPKCS8DecryptPBES2(recordLength, record, passwordLength,
