@@ -275,6 +275,32 @@ TEST(ChangePassword, AllocationFailureLeavesTheOldFile) {
   EXPECT_EQ(ReadPrivate(path, "newpassw"), 0);
 }
 
+TEST(ModernKeyFile, ReadingUnderAllocationFailureNeverSucceedsWrongly) {
+  // A record made with 1,000 iterations (the reader takes any count up to
+  // 10,000,000) keeps the sweep short.
+  svctest::ScratchDir dir;
+  const svctest::KeyPair& pair = svctest::SharedKeyPair();
+  Bytes epki(KV_KEYFILE_MAX_DATA);
+  int epkiLength = static_cast<int>(epki.size());
+  ASSERT_EQ(errKVPKCS8EncryptPBES2(static_cast<int>(pair.privateKey.size()), pair.privateKey.data(), 8,
+                                   reinterpret_cast<const unsigned char*>("password"), 1000, epki.data(), &epkiLength),
+            0);
+  const std::string path =
+      WithRecord(dir, "m.key", kvder::Raw(epki.data(), static_cast<size_t>(epkiLength)));
+  ASSERT_EQ(ReadPrivate(path, "password"), 0);
+  int failures = 0;
+  testsupport::ForEachAllocationFailure([&] { return ReadPrivate(path, "password"); },
+                                        [&](int status, const testsupport::MemoryWatch& watch) {
+                                          ++failures;
+                                          EXPECT_NE(status, 0);
+                                          // Out of memory is never taken for a wrong password.
+                                          EXPECT_NE(status, Q_ERR_INPUT_DATA);
+                                          EXPECT_EQ(watch.leakedBlocks(), 0);
+                                          EXPECT_EQ(watch.unwipedReleases(), 0);
+                                        });
+  EXPECT_GT(failures, 0);
+}
+
 TEST(ChangePassword, FullDeviceLeavesTheOldFile) {
   svctest::ScratchDir dir;
   const std::string path = MakeModern(dir, "m.key", "oldpassw");
