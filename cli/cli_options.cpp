@@ -54,9 +54,25 @@ const CommandSpec kCommands[] = {
      "never overwritten."},
     {Command::kExportKey, "export-key", "KEYFILE", true, false, "Write the private key of a key file as PKCS #8 PEM",
      "Unlocks KEYFILE with its password and writes the private key as PKCS #8: encrypted\n"
-     "under a new export password (asked twice) with pbeWithSHA1AndDES-CBC, or with\n"
+     "under a new export password (asked twice) with PBES2 (PBKDF2-HMAC-SHA256,\n"
+     "AES-256-CBC), or with\n"
      "--unencrypted in the clear. The file is made with mode 0600 and an existing file\n"
      "is never overwritten."},
+    // export-p12 and change-password.
+    {Command::kExportP12, "export-p12", "KEYFILE", true, true,
+     "Write a key, its certificate and the current root as PKCS #12",
+     "Unlocks KEYFILE with its password and writes a PKCS #12 file with the private key,\n"
+     "its certificate (default: KEYFILE with .crt) and the current root certificate,\n"
+     "encrypted under a new export password (asked twice) with PBES2 (PBKDF2-HMAC-SHA256,\n"
+     "AES-256-CBC) and an HMAC-SHA256 MAC. The file is made with mode 0600 and an\n"
+     "existing file is never overwritten."},
+    {Command::kChangePassword, "change-password", "KEYFILE", true, false,
+     "Encrypt the private key of a key file under a new password",
+     "Unlocks KEYFILE with its password and writes it again with the private key\n"
+     "encrypted under a new password (asked twice): 8 to 16 characters for a classic key\n"
+     "file, 8 to 64 for a modern one. --upgrade writes a classic key file in the modern\n"
+     "form (PBES2 with PBKDF2-HMAC-SHA256 and AES-256-CBC). The new file replaces the old\n"
+     "one only once it is written whole."},
 };
 
 struct OptionSpec {
@@ -79,19 +95,25 @@ const OptionSpec kOptions[] = {
     {"host", "H", kCreating, Bit(Command::kNewServer), "host name, the certificate's common name"},
     {"org", "O", kCreating, Bit(Command::kNewRoot), "organization"},
     {"country", "CC", kCreating, Bit(Command::kNewRoot), "two-letter country code"},
-    {"cert", "F", kCreating, 0, "certificate file to write"},
+    {"cert", "F", kCreating | Bit(Command::kExportP12), 0, "certificate file to write (export-p12: to read)"},
     {"key", "F", Bit(Command::kNewRoot) | Bit(Command::kNewServer), 0, "key file to write"},
-    {"password-file", "FILE", kCreating | Bit(Command::kExportKey), 0,
+    {"password-file", "FILE", kCreating | Bit(Command::kExportKey) | Bit(Command::kExportP12) | Bit(Command::kChangePassword), 0,
      "read the key password from the first line of FILE (a new password\n"
      "counts as entered twice) instead of asking on the terminal"},
     {"root-password-file", "FILE",
      Bit(Command::kSelectRoot) | Bit(Command::kNewServer) | Bit(Command::kCreateServerCert), 0,
      "read the root key password from the first line of FILE"},
-    {"export-password-file", "FILE", Bit(Command::kExportKey), 0,
+    {"export-password-file", "FILE", Bit(Command::kExportKey) | Bit(Command::kExportP12), 0,
      "read the new export password from the first line of FILE"},
     {"unencrypted", nullptr, Bit(Command::kExportKey), 0, "write the private key unencrypted"},
-    {"out", "F", Bit(Command::kExportCert) | Bit(Command::kExportKey), Bit(Command::kExportCert) | Bit(Command::kExportKey),
+    {"out", "F", Bit(Command::kExportCert) | Bit(Command::kExportKey) | Bit(Command::kExportP12),
+     Bit(Command::kExportCert) | Bit(Command::kExportKey) | Bit(Command::kExportP12),
      "file to write (must not exist)", true},
+    // export-p12 and change-password.
+    {"name", "FRIENDLY", Bit(Command::kExportP12), 0, "friendly name of the key and certificate (default: KEYFILE's name)"},
+    {"new-password-file", "FILE", Bit(Command::kChangePassword), 0,
+     "read the new key password from the first line of FILE"},
+    {"upgrade", nullptr, Bit(Command::kChangePassword), 0, "write a classic key file in the modern form"},
     {"filter", "crt|key|both|all", Bit(Command::kList), 0, "which files to list (default: crt)"},
     {"yes", nullptr, kCreating, 0, "answer yes to every question"},
     {"no", nullptr, kCreating, 0, "answer no to every question"},
@@ -321,7 +343,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     }
   }
   for (const char* pathOption : {"dir", "cert", "key", "out", "password-file", "root-password-file",
-                                 "export-password-file"}) {
+                                 "export-password-file", "new-password-file", "name"}) {
     if (inv.Has(pathOption) && inv.Get(pathOption).empty()) {
       result.text = UsageError(std::string("option '--") + pathOption + "' needs a value", entry->name);
       return result;

@@ -22,6 +22,8 @@ enum class Command {
   kStatus,
   kExportCert,
   kExportKey,
+  kExportP12,
+  kChangePassword,
 };
 
 // One parsed command line.

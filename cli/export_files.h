@@ -1,6 +1,6 @@
-// Export for servers: certificates and private keys as PEM files, private
-// keys as PKCS #8 EncryptedPrivateKeyInfo (RFC 5208) with
-// pbeWithSHA1AndDES-CBC (PKCS #5 v1.5, RFC 8018).
+// Export for servers: certificates and private keys as PEM files (the
+// encrypted private key is made by the services' PBES2), and the file
+// helpers of the exports.
 #ifndef KVCATOOL_CLI_EXPORT_FILES_H
 #define KVCATOOL_CLI_EXPORT_FILES_H
 
@@ -12,8 +12,6 @@
 
 namespace kvcli {
 
-// Iterations of the export encryption.
-constexpr uint32_t kExportIterations = 2048;
 // Largest certificate file export-cert reads.
 constexpr size_t kMaxCertificateFile = 1 << 20;
 
@@ -26,13 +24,6 @@ std::string PemBlock(const char* label, const unsigned char* data, size_t length
 // True when |data| is one DER SEQUENCE with a definite length that covers
 // exactly |length| bytes (the outer shape of a certificate).
 bool IsSingleDerSequence(const unsigned char* data, size_t length);
-
-// Encrypts the DER PrivateKeyInfo |privateKey| under |password| with
-// pbeWithSHA1AndDES-CBC, the 8-byte |salt| and |iterations|, and writes the
-// DER EncryptedPrivateKeyInfo into |out| (capacity |*outLength|, length out).
-// 0, the crypto toolkit's code, or Q_ERR_OUTPUT_LEN when |out| is too small.
-int EncryptPrivateKeyInfo(const unsigned char* privateKey, size_t keyLength, const std::string& password,
-                          const unsigned char salt[8], uint32_t iterations, unsigned char* out, size_t* outLength);
 
 enum class WriteResult { kWritten, kExists, kFailed };
 // Creates the file |path| with |mode| (never replacing an existing file or

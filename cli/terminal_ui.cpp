@@ -12,7 +12,7 @@
 namespace kvcli {
 
 PasswordSources::~PasswordSources() {
-  for (std::optional<std::string>* p : {&keyPassword, &rootPassword, &exportPassword}) {
+  for (std::optional<std::string>* p : {&keyPassword, &rootPassword, &exportPassword, &newPassword}) {
     if (p->has_value()) kvapp::WipeString(**p);
   }
 }

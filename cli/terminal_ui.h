@@ -22,6 +22,7 @@ struct PasswordSources {
   std::optional<std::string> keyPassword;     // --password-file
   std::optional<std::string> rootPassword;    // --root-password-file
   std::optional<std::string> exportPassword;  // --export-password-file
+  std::optional<std::string> newPassword;     // --new-password-file (change-password)
   bool terminal = false;                      // standard input is a terminal
   bool rootPasswordGiven = false;             // the file's root password has been handed out once
 

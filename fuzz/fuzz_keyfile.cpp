@@ -1,5 +1,5 @@
 // The key-file reader and errKVKeyFileGetPrivateKeyEx on arbitrary file
-// contents.
+// contents, classic (tag 2) and modern (tag 3) private records.
 //
 // Input: byte 0 chooses the password (low two bits: "", "secret",
 // "correct horse battery", none); the rest is the key file. It is written to
@@ -119,6 +119,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               &privateRecord, &privateStatus);
   CheckReader(errKVKeyFileGetPublicKey, file, contents, contentsSize, KV_KEYFILE_TAG_PUBLIC, &publicRecord,
               &publicStatus);
+
+  // Without a classic private record the modern one (tag 3) is read.
+  if (privateStatus == KV_KEYFILE_TAG_NOT_FOUND) {
+    privateStatus = ReferenceRead(contents, contentsSize, KV_KEYFILE_TAG_MODERN_PRIVATE, &privateRecord);
+  }
 
   // The decrypted private key.
   Bytes buffer(KV_KEYFILE_MAX_DATA + kSlack, kFill);

@@ -484,6 +484,26 @@ void CertificatesAndKeyFiles() {
         // The same file read with a wrong password.
         Write("fuzz_keyfile", name + "-wrong", Cat({{static_cast<uint8_t>((pw + 1) % 3)}, contents}));
       }
+      // The modern form: a tag 3 record (PBES2 EncryptedPrivateKeyInfo,
+      // here with 1,000 iterations so that each run stays quick), then the
+      // public record.
+      Bytes modern(pair.priv.size() + 512);
+      int modernLen = static_cast<int>(modern.size());
+      status = errKVPKCS8EncryptPBES2(plainLen, pair.priv.data(), static_cast<int>(password.size()),
+                                      reinterpret_cast<const unsigned char*>(password.data()), 1000, modern.data(),
+                                      &modernLen);
+      if (status != 0) {
+        Fail("errKVPKCS8EncryptPBES2", status);
+        continue;
+      }
+      const fs::path file = work / "key.kvk";
+      fs::remove(file);
+      iAddKeyToEndOfKeyFile(file.string().c_str(), KV_KEYFILE_TAG_MODERN_PRIVATE, modern.data(), modernLen);
+      errKVKeyFileAddPublicKeyToEnd(file.string().c_str(), pair.pub.data(), static_cast<int>(pair.pub.size()));
+      const Bytes contents = ReadFile(file);
+      const std::string name = "keyfile-" + tag + "-modern-pw" + std::to_string(pw);
+      Write("fuzz_keyfile", name, Cat({{static_cast<uint8_t>(pw)}, contents}));
+      Write("fuzz_keyfile", name + "-wrong", Cat({{static_cast<uint8_t>((pw + 1) % 3)}, contents}));
     }
   }
   fs::remove_all(work);

@@ -1,7 +1,7 @@
 // Key files: a sequence of tagged records, nothing before, between or after
-// them. One record is the marker 0x01, the tag (1 public key, 2 encrypted
-// private key), the data length as two big-endian bytes (0 to 4096), then
-// the data.
+// them. One record is the marker 0x01, the tag (1 public key, 2 classic
+// encrypted private key, 3 modern encrypted private key), the data length as
+// two big-endian bytes (0 to 4096), then the data.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <string>
+
 #include "platform/file_io.h"
+#include "services/kv_der.h"
 #include "services/kv_internal.h"
 #include "services/kvservices.h"
 
@@ -22,6 +25,51 @@ constexpr unsigned char kRecordMarker = 0x01;
 // Key files hold a private key: only their owner may read them, whatever
 // the umask would allow.
 constexpr mode_t kKeyFileMode = 0600;
+
+// Appends one record to |out|; false when the data is too long for one.
+bool AppendRecord(kvder::Bytes* out, int tag, const unsigned char* data, int length) {
+  if (length < 0 || length > KV_KEYFILE_MAX_DATA || (length > 0 && data == nullptr)) return false;
+  const unsigned char header[4] = {kRecordMarker, static_cast<unsigned char>(tag),
+                                   static_cast<unsigned char>(length / 256), static_cast<unsigned char>(length & 0xFF)};
+  out->insert(out->end(), header, header + sizeof header);
+  if (length > 0) out->insert(out->end(), data, data + length);
+  return true;
+}
+
+// Writes |contents| as the key file |path|: first whole, under a temporary
+// name in the same directory with mode 0600, synced to the device, and then
+// either linked in place (|replace| false: never over an existing file) or
+// renamed over the old file (|replace| true). A failure at any step removes
+// the temporary file and leaves |path| as it was.
+bool WriteKeyFileAtomically(const char* path, const kvder::Bytes& contents, bool replace) {
+  std::string pattern = std::string(path) + ".XXXXXX";
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, kKeyFileMode) == 0;
+  size_t done = 0;
+  while (ok && done < contents.size()) {
+    const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) {
+    if (replace) {
+      ok = ::rename(pattern.c_str(), path) == 0;
+    } else {
+      ok = ::link(pattern.c_str(), path) == 0;
+      ::unlink(pattern.c_str());
+      return ok;
+    }
+  }
+  if (!ok) ::unlink(pattern.c_str());
+  return ok;
+}
 
 }  // namespace
 
@@ -178,7 +226,18 @@ int errKVKeyFileGetPrivateKeyEx(const char* path, unsigned char* buffer, int* le
   unsigned char record[KV_KEYFILE_MAX_DATA] = {};
   int recordLength = 0;
   int status = iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_ENCRYPTED_PRIVATE, record, &recordLength);
-  if (status != 0) {
+  bool modern = false;
+  if (status == KV_KEYFILE_TAG_NOT_FOUND) {
+    status = iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_MODERN_PRIVATE, record, &recordLength);
+    modern = status == 0;
+  }
+  if (modern) {
+    // A modern record: an EncryptedPrivateKeyInfo under PBES2.
+    const int passwordLength = password != nullptr ? static_cast<int>(std::strlen(password)) : 0;
+    status = errKVPKCS8DecryptPBES2(recordLength, record, passwordLength,
+                                    reinterpret_cast<const unsigned char*>(password), buffer, length);
+    if (status != 0) KV_TRACE("errKVKeyFileGetPrivateKeyEx(): Error in errKVPKCS8DecryptPBES2 [%d]", status);
+  } else if (status != 0) {
     KV_TRACE("Failed to Retrieve Encrypted Private Key");
   } else {
     const int passwordLength = password != nullptr ? static_cast<int>(std::strlen(password)) : 0;
@@ -203,6 +262,91 @@ int errKVKeyFileGetPrivateKeyEx(const char* path, unsigned char* buffer, int* le
   QMem_Wipe(record, sizeof record);
   KV_TRACE("errKVKeyFileGetPrivateKeyEx(): EXIT");
   return status;
+}
+
+int iKeyFileIsModern(const char* path) {
+  unsigned char record[KV_KEYFILE_MAX_DATA];
+  int recordLength = 0;
+  const int modern = iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_ENCRYPTED_PRIVATE, record, &recordLength) != 0 &&
+                     iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_MODERN_PRIVATE, record, &recordLength) == 0;
+  QMem_Wipe(record, sizeof record);
+  return modern ? 1 : 0;
+}
+
+// The records of a key file: the encrypted private key under |password| in
+// the classic or modern form, then the public key.
+static int BuildKeyFile(kvder::Bytes* out, bool modern, const unsigned char* privateKey, int privateLength,
+                        const char* password, const unsigned char* publicKey, int publicLength) {
+  if (privateLength <= 0 || privateLength > KV_KEYFILE_MAX_DATA || privateKey == nullptr || publicLength < 0 ||
+      publicLength > KV_KEYFILE_MAX_DATA) {
+    return KV_KEYFILE_DATA_TOO_LONG;
+  }
+  const int passwordLength = password != nullptr ? static_cast<int>(std::strlen(password)) : 0;
+  const auto* secret = reinterpret_cast<const unsigned char*>(password);
+  kvder::Bytes encrypted(static_cast<size_t>(KV_KEYFILE_MAX_DATA) + 64);
+  int encryptedLength = static_cast<int>(encrypted.size());
+  int status = modern ? errKVPKCS8EncryptPBES2(privateLength, privateKey, passwordLength, secret, KV_PBES2_ITERATIONS,
+                                               encrypted.data(), &encryptedLength)
+                      : errKVPKCS5PBEncDnc(&privateLength, privateKey, &encryptedLength, encrypted.data(),
+                                           passwordLength, secret, KV_PBE_ENCRYPT);
+  if (status != 0) return status;
+  out->reserve(8 + static_cast<size_t>(encryptedLength + publicLength));
+  if (!AppendRecord(out, modern ? KV_KEYFILE_TAG_MODERN_PRIVATE : KV_KEYFILE_TAG_ENCRYPTED_PRIVATE,
+                    encrypted.data(), encryptedLength) ||
+      !AppendRecord(out, KV_KEYFILE_TAG_PUBLIC, publicKey, publicLength)) {
+    return KV_KEYFILE_DATA_TOO_LONG;
+  }
+  return 0;
+}
+
+int errKVKeyFileWriteModern(const char* path, const unsigned char* privateKey, int privateLength,
+                            const char* password, const unsigned char* publicKey, int publicLength) {
+  KV_TRACE("errKVKeyFileWriteModern(): ENTER");
+  if (path == nullptr) return KV_KEYFILE_CANNOT_APPEND;
+  kvder::Bytes contents;
+  int status = BuildKeyFile(&contents, true, privateKey, privateLength, password, publicKey, publicLength);
+  if (status != 0) {
+    KV_TRACE("errKVKeyFileWriteModern(): Error building the records [%d]", status);
+    return status;
+  }
+  if (!WriteKeyFileAtomically(path, contents, false)) {
+    KV_TRACE("errKVKeyFileWriteModern(): Error writing the file");
+    return KV_KEYFILE_CANNOT_APPEND;
+  }
+  KV_TRACE("errKVKeyFileWriteModern(): EXIT");
+  return 0;
+}
+
+int errKVKeyFileChangePassword(const char* path, const char* oldPassword, const char* newPassword, int upgrade) {
+  KV_TRACE("errKVKeyFileChangePassword(): ENTER");
+  if (path == nullptr) return KV_KEYFILE_CANNOT_READ;
+  unsigned char publicKey[KV_KEYFILE_MAX_DATA];
+  int publicLength = 0;
+  int status = iGetKeyFromKeyFile(path, KV_KEYFILE_TAG_PUBLIC, publicKey, &publicLength);
+  if (status != 0) {
+    KV_TRACE("errKVKeyFileChangePassword(): Error reading the public key [%d]", status);
+    return status;
+  }
+  const bool modern = upgrade == 1 || iKeyFileIsModern(path) == 1;
+  kvder::Bytes privateKey(KV_KEYFILE_MAX_DATA);
+  int privateLength = KV_KEYFILE_MAX_DATA;
+  status = errKVKeyFileGetPrivateKeyEx(path, privateKey.data(), &privateLength, oldPassword);
+  if (status != 0) {
+    KV_TRACE("errKVKeyFileChangePassword(): Error in errKVKeyFileGetPrivateKeyEx [%d]", status);
+    return status;
+  }
+  kvder::Bytes contents;
+  status = BuildKeyFile(&contents, modern, privateKey.data(), privateLength, newPassword, publicKey, publicLength);
+  if (status != 0) {
+    KV_TRACE("errKVKeyFileChangePassword(): Error building the records [%d]", status);
+    return status;
+  }
+  if (!WriteKeyFileAtomically(path, contents, true)) {
+    KV_TRACE("errKVKeyFileChangePassword(): Error replacing the file");
+    return KV_KEYFILE_CANNOT_REPLACE;
+  }
+  KV_TRACE("errKVKeyFileChangePassword(): EXIT");
+  return 0;
 }
 
 int iFileExists(const char* path) {

@@ -61,6 +61,7 @@
 #define KV_KEYFILE_CANNOT_READ 19303     // file cannot be opened for reading
 #define KV_KEYFILE_BAD_RECORD 19304      // missing/bad header, record too long, data cut short
 #define KV_KEYFILE_TAG_NOT_FOUND 19305   // no record of the wanted tag
+#define KV_KEYFILE_CANNOT_REPLACE 19306  // the new file could not be written whole or put in place
 
 // Random numbers.
 #define KV_RANDOM_BAD_LENGTH 19401       // "Bad buffer length"
@@ -163,7 +164,52 @@ int errKVPKCS5PBEncDnc(const int* inputLength, const unsigned char* input, int* 
                        unsigned char* output, int passwordLength, const unsigned char* password, int direction);
 
 // ---------------------------------------------------------------------------
+// PBES2 (kv_pbes2): PBKDF2-HMAC-SHA256 with a fresh random 16-byte salt,
+// AES-256-CBC with a fresh random IV.
+
+// Iterations of the modern key files and the encrypted exports.
+#define KV_PBES2_ITERATIONS 600000u
+// Largest plaintext the PBES2 functions take.
+#define KV_PBES2_MAX_INPUT (1 << 20)
+// Encrypts |input|: the scheme's DER AlgorithmIdentifier goes to |algorithm|
+// (capacity in *algorithmLength, 256 bytes are enough), the ciphertext to
+// |output| (capacity in *outputLength, at least inputLength + 16 rounded
+// down to a block). Lengths out. 0, the random service's code, or the
+// toolkit's code (552/550 for bad parameters, 536 for a short buffer).
+int errKVPBES2Encrypt(int inputLength, const unsigned char* input, int passwordLength, const unsigned char* password,
+                      uint32_t iterations, unsigned char* algorithm, int* algorithmLength, unsigned char* output,
+                      int* outputLength);
+// Decrypts |input| under the DER AlgorithmIdentifier |algorithm|, read
+// strictly: 541 for another scheme, 550 for an iteration count of 0 or above
+// 10,000,000, 551 an unknown PRF, 552 an unknown cipher, 553 bad lengths,
+// 524 for anything else malformed and for bad padding. |output| holds
+// inputLength bytes; it is wiped on failure.
+int errKVPBES2Decrypt(int algorithmLength, const unsigned char* algorithm, int inputLength,
+                      const unsigned char* input, int passwordLength, const unsigned char* password,
+                      unsigned char* output, int* outputLength);
+// A DER PKCS #8 EncryptedPrivateKeyInfo of the PrivateKeyInfo |key| under
+// PBES2 with |iterations|. Codes as errKVPBES2Encrypt.
+int errKVPKCS8EncryptPBES2(int keyLength, const unsigned char* key, int passwordLength,
+                           const unsigned char* password, uint32_t iterations, unsigned char* output,
+                           int* outputLength);
+// The PrivateKeyInfo inside a DER EncryptedPrivateKeyInfo (PBES2 only).
+// |output| holds inputLength bytes. A decryption that yields no private key
+// whose components belong together is a wrong password (524), never a
+// success. Otherwise codes as errKVPBES2Decrypt.
+int errKVPKCS8DecryptPBES2(int inputLength, const unsigned char* input, int passwordLength,
+                           const unsigned char* password, unsigned char* output, int* outputLength);
+// 0 when the DER PrivateKeyInfo is an RSA key the private operation accepts
+// (p*q = n and the CRT parts agree); otherwise the failing code.
+int iCheckPrivateKey(const unsigned char* der, int length);
+
+// ---------------------------------------------------------------------------
 // Key files (kv_keyfile).
+//
+// Record tags: 1 the public key (SubjectPublicKeyInfo), 2 the classic
+// private key (PKCS #8 PrivateKeyInfo under pbeWithSHA1AndDES-CBC, fixed salt,
+// 5 iterations), 3 the modern private key (a DER EncryptedPrivateKeyInfo
+// under PBES2, PBKDF2-HMAC-SHA256 with 600,000 iterations, AES-256-CBC).
+#define KV_KEYFILE_TAG_MODERN_PRIVATE 3
 
 int iAddKeyToEndOfKeyFile(const char* path, int tag, const unsigned char* data, int length);
 int iGetKeyFromKeyFile(const char* path, int tag, unsigned char* buffer, int* length);
@@ -179,7 +225,26 @@ int errKVKeyFileGetPublicKey(const char* path, unsigned char* buffer, int* lengt
 // The decrypted private key (type 101) of the key file. |buffer| holds the
 // record's length (4096 bytes are always enough). 0, a key-file code, or the
 // decryption's toolkit code (524 for a wrong password).
+// A modern private key (tag 3) record is read when the file has no tag 2.
 int errKVKeyFileGetPrivateKeyEx(const char* path, unsigned char* buffer, int* length, const char* password);
+// 1 when the key file's private key is a modern (tag 3) record, 0 when it is
+// classic or the file has none.
+int iKeyFileIsModern(const char* path);
+// Makes the new modern key file |path|: the private key |privateKey| (a DER
+// PrivateKeyInfo) encrypted under |password|, then the public key. The file
+// is written whole under a temporary name beside it (mode 0600) and only
+// then linked in place, so no partial key file is ever seen and an existing
+// file is never replaced. 0, 19301 (a record over 4096 bytes), 19302 (the
+// file exists or cannot be written), or the encryption's code.
+int errKVKeyFileWriteModern(const char* path, const unsigned char* privateKey, int privateLength,
+                            const char* password, const unsigned char* publicKey, int publicLength);
+// Re-encrypts the key file's private key under |newPassword|, in the file's
+// own form, or in the modern form when |upgrade| is 1. The new file is
+// written whole under a temporary name and renamed over the old one, so a
+// failure leaves the old file as it was. 0, the reading codes of
+// errKVKeyFileGetPrivateKeyEx (524 for a wrong |oldPassword|), 19301, or
+// 19306 when the new file could not be written or put in place.
+int errKVKeyFileChangePassword(const char* path, const char* oldPassword, const char* newPassword, int upgrade);
 // 1 when the path names a regular file that can be opened for reading, else 0.
 int iFileExists(const char* path);
 

@@ -154,7 +154,8 @@ int DecodePbes2(const unsigned char* input, uint32_t length, Pbes2Fields* fields
     BufferSink target{again, length, &againLength};
     status = EncodePbes2(f, ToBuffer(&target));
     const bool same = status == 0 && againLength == length && QMem_Compare(again, input, length) == 0;
-    QMem_Release(again);
+    // Released wiped, as every block of the toolkit is.
+    QMem_SecureRelease(again);
     if (status == Q_ERR_ALLOC) return status;
     if (!same) return Q_ERR_INPUT_DATA;
   }

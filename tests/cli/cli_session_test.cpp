@@ -104,7 +104,7 @@ TEST_F(Session, FullSession) {
             0);
   const std::string certModulus = Shell("openssl x509 -in web1-cert.pem -noout -modulus");
   ASSERT_EQ(certModulus.rfind("Modulus=", 0), 0u);
-  EXPECT_EQ(Shell("openssl rsa -in web1-key.pem -passin file:export.txt -provider legacy -provider default -noout "
+  EXPECT_EQ(Shell("openssl rsa -in web1-key.pem -passin file:export.txt -noout "
                   "-modulus"),
             certModulus);
   EXPECT_EQ(Shell("openssl rsa -in web1-plain.pem -noout -modulus"), certModulus);
