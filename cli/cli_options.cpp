@@ -93,6 +93,11 @@ const OptionSpec kOptions[] = {
     {"filter", "crt|key|both|all", Bit(Command::kList), 0, "which files to list (default: crt)"},
     {"yes", nullptr, kCreating, 0, "answer yes to every question"},
     {"no", nullptr, kCreating, 0, "answer no to every question"},
+    // Contents display (view, view-root).
+    {"all", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot), 0,
+     "also show the algorithms, the key, the fingerprints and the extensions"},
+    {"json", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot), 0,
+     "print the contents and details as one JSON object, for scripts"},
     {"help", nullptr, kEvery, 0, "show this help"},
 };
 
