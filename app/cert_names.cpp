@@ -99,9 +99,21 @@ std::string NameValueUtf8(uint32_t valueTag, const unsigned char* value, uint32_
     }
     return out;
   }
-  // UTF8String, PrintableString, IA5String and the rest: the octets (a
-  // T61String written here holds UTF-8); what is not UTF-8 is escaped later.
+  // UTF8String, PrintableString, IA5String and the rest: the octets; what
+  // is not UTF-8 is escaped later.
   out.assign(reinterpret_cast<const char*>(value), valueLength);
+  if (valueTag != C_TAG_T61_STRING) return out;
+  // A T61String written here holds UTF-8; other issuers write Latin-1 in
+  // it, which is converted when the octets are not UTF-8.
+  for (size_t pos = 0; pos < out.size();) {
+    const size_t n = Utf8SequenceLength(out, pos);
+    if (n == 0) {
+      std::string latin1;
+      for (uint32_t i = 0; i < valueLength; ++i) AppendUtf8(value[i], latin1);
+      return latin1;
+    }
+    pos += n;
+  }
   return out;
 }
 
