@@ -533,7 +533,10 @@ int C_VerifyCertSignature(C_CERT_OBJ handle, Q_KEY_OBJ publicKey, Q_SURRENDER_CT
   if (cert == nullptr || !ck::HasTypeTag(cert->fields.extensions, C_TAG_EXTENSIONS_OBJ)) return C_ERR_NOT_CERT_OBJ;
   if (publicKey == nullptr) return C_ERR_PUBLIC_KEY;
   if (ck::HasUnhandledCritical(cert->fields.extensions)) return C_ERR_EXT_UNHANDLED_CRITICAL;
-  if (cert->fields.signatureAlgorithm == C_SIG_OPAQUE) return C_ERR_ALG_UNSUPPORTED;
+  // Only a certificate read for display carries an opaque algorithm.
+  if (cert->core.signedDer.data != nullptr && cert->fields.signatureAlgorithm == C_SIG_OPAQUE) {
+    return C_ERR_ALG_UNSUPPORTED;
+  }
   int status = ck::CoreVerify(&cert->core, publicKey, surrender);
   if (status == 0 || status == C_ERR_ALLOC || status == C_ERR_CANCEL) return status;
   return C_ERR_CERT_SIGNATURE;
