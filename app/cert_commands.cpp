@@ -58,6 +58,21 @@ bool NameItem(const std::string& text, const std::string& label, std::string& va
   return true;
 }
 
+// The verdict of VerifyCertFile for a signature or key algorithm that is
+// read but not verified with here (ECDSA, EdDSA, RSASSA-PSS, DSA, ...).
+constexpr int kVerifyUnsupported = 2;
+constexpr char kUnsupportedAlgorithmText[] =
+    "The certificate's signature or key algorithm is not supported: it cannot be verified.";
+
+// True when the DER SubjectPublicKeyInfo |spki| holds an RSA key.
+bool IsRsaKey(const unsigned char* spki, int length) {
+  static const unsigned char kRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
+  C_PUBLIC_KEY_INFO info;
+  if (length <= 0 || C_ReadPublicKeyInfo(spki, static_cast<uint32_t>(length), &info) != 0) return false;
+  return info.algorithm.len == sizeof kRsaEncryption &&
+         std::memcmp(info.algorithm.data, kRsaEncryption, sizeof kRsaEncryption) == 0;
+}
+
 // A certificate encoding from errKVCertReadFromFile, wiped and released when
 // it goes out of scope.
 struct CertEncoding {
@@ -172,7 +187,7 @@ int CertCommands::SelectRoot(const std::string& certPath) {
     return 0;
   }
   int valid = 0;
-  if (VerifyCertFile(certPath, certPath, valid) != 0 || valid == 0) {
+  if (VerifyCertFile(certPath, certPath, valid) != 0 || valid != 1) {
     context_.Error(FormatText(LoadString(2038), certPath));
     return 0;
   }
@@ -232,13 +247,19 @@ int CertCommands::VerifyCertFile(const std::string& certPath, const std::string&
     context_.Error("\nInvalid Format for Root Certificate.... \n\n");
     return 1;
   }
+  // A root whose key is not RSA was read, but nothing here verifies with it.
+  if (!IsRsaKey(rootKey.data, rootKey.length)) {
+    valid = kVerifyUnsupported;
+    return 0;
+  }
   Q_KEY_OBJ key = nullptr;
   if (iKeyFromBER(rootKey.data, rootKey.length, &key, KV_KEYTYPE_PUBLIC_SPKI) != 0) {
     if (key != nullptr) Q_DestroyKeyObject(&key);
     context_.Error("Error Converting Public Key to BER form \n\n");
     return 1;
   }
-  valid = iVerifyCertificate(certificate.data, key, certificate.length) == 0 ? 1 : 0;
+  rc = iVerifyCertificate(certificate.data, key, certificate.length);
+  valid = rc == 0 ? 1 : rc == C_ERR_ALG_UNSUPPORTED ? kVerifyUnsupported : 0;
   Q_DestroyKeyObject(&key);
   return 0;
 }
@@ -488,6 +509,10 @@ CommandOutcome CertCommands::VerifyCertificate() {
   int valid = 0;
   if (VerifyCertFile(path, main_.rootCertPath(), valid) != 0) {
     context_.Error(2028);
+    return CommandOutcome::kFailed;
+  }
+  if (valid == kVerifyUnsupported) {
+    context_.Error(kUnsupportedAlgorithmText);
     return CommandOutcome::kFailed;
   }
   // Under a modern root a good signature is not the whole verdict: what a

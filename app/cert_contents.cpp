@@ -7,17 +7,11 @@
 #include "services/kvservices.h"
 
 namespace kvapp {
-namespace {
-
-// The serial number buffer: the content bytes and a terminating zero.
-constexpr int kSerialBufferSize = 80;
-
-}  // namespace
 
 int ReadCertContents(AppContext& context, const std::string& certPath, CertContentsFields& fields) {
   int length = 0;
   unsigned char* encoding = nullptr;
-  int rc = errKVCertReadFromFile(certPath.c_str(), &length, &encoding);
+  int rc = errKVCertReadFromFileCounted(certPath.c_str(), &length, &encoding, &fields.skippedBlocks);
   if (rc != 0) {
     // A short read may still hand out a buffer; it is released here.
     vKVCertFreeCert(encoding);
@@ -26,7 +20,7 @@ int ReadCertContents(AppContext& context, const std::string& certPath, CertConte
   }
   C_CERT_OBJ certificate = nullptr;
   if (C_CreateCertObject(&certificate, nullptr) != 0 || length <= 0 ||
-      C_SetCertBER(certificate, encoding, static_cast<uint32_t>(length)) != 0) {
+      C_SetCertBERForDisplay(certificate, encoding, static_cast<uint32_t>(length)) != 0) {
     C_DestroyCertObject(&certificate);
     vKVCertFreeCert(encoding);
     context.Error("Invalid Certificate Format.....! \n\n");
@@ -48,20 +42,7 @@ int ReadCertContents(AppContext& context, const std::string& certPath, CertConte
   }
   fields.version = VersionText(record.version);
 
-  unsigned char serial[kSerialBufferSize];
-  int serialLength = kSerialBufferSize;
-  rc = errKVCertX509GetSerialNumber(length, encoding, &serialLength, serial);
-  if (rc != 0) {
-    C_DestroyCertObject(&certificate);
-    vKVCertFreeCert(encoding);
-    context.Error("Internal error getting serial number.\n");
-    return rc;
-  }
-  // The service hands out the content bytes and a terminating zero; a
-  // serial of other certificates may hold zero and control bytes of its own.
-  const size_t serialBytes =
-      serialLength > 0 && serialLength <= kSerialBufferSize ? static_cast<size_t>(serialLength - 1) : 0;
-  fields.serialNumber = SerialNumberText(serial, serialBytes);
+  fields.serialNumber = SerialNumberText(record.serialNumber.data, record.serialNumber.len);
 
   fields.subject.clear();
   fields.issuer.clear();
@@ -69,6 +50,7 @@ int ReadCertContents(AppContext& context, const std::string& certPath, CertConte
   FormatCertName(context.ui, record.issuer, fields.issuer);
   fields.startDate = DateText(record.notBefore);
   fields.endDate = DateText(record.notAfter);
+  ReadCertDetails(certificate, fields.details);
 
   C_DestroyCertObject(&certificate);
   vKVCertFreeCert(encoding);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/cert_info.h"
 #include "app/context.h"
 
 namespace kvapp {
@@ -19,6 +20,10 @@ struct CertContentsFields {
   std::string version;       // 2055 "Version:"
   std::string endDate;       // 2057 "End Date:"
   std::string startDate;     // 2054 "Start Date:"
+  // Below the six fields: algorithms, key, fingerprints, extensions.
+  CertDetails details;
+  // PEM certificate blocks after the first one in the file, left unread.
+  int skippedBlocks = 0;
 };
 
 // A serial number's content bytes as shown: as their characters when every

@@ -11,9 +11,19 @@
 
 namespace kvapp {
 
-// The short name ("C", "ST", "L", "O", "OU", "CN", "T") of the attribute type
-// whose OBJECT IDENTIFIER has the content bytes |oid|; null when it has none.
+// The short name ("C", "ST", "L", "O", "OU", "CN", "T", "serialNumber",
+// "street", "DC", "UID", "emailAddress", "givenName", "SN", ...) of the
+// attribute type whose OBJECT IDENTIFIER has the content bytes |oid|; null
+// when it has none.
 const char* AttributeShortName(const unsigned char* oid, uint32_t oidLength);
+
+// Universal tag of UniversalString (UCS-4) name values.
+constexpr uint32_t kTagUniversalString = 28;
+
+// A name value of string type |valueTag| as UTF-8: BMPString (|valueLength|
+// characters, UTF-16 big-endian) and UniversalString (UCS-4) are converted;
+// every other type gives its octets, not yet escaped for display.
+std::string NameValueUtf8(uint32_t valueTag, const unsigned char* value, uint32_t valueLength);
 
 // The dotted form of an OBJECT IDENTIFIER's content bytes ("2.5.4.9"); empty
 // when the bytes are not a well-formed identifier.

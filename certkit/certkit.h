@@ -90,6 +90,7 @@ extern "C" {
 #define C_ERR_EXT_HANDLER_FIXED 1858      // extension handler cannot be replaced
 #define C_ERR_EXT_CRITICALITY 1859        // criticality differs from a fixed criticality
 #define C_ERR_OUTPUT_SMALL 1860           // an output array is too small; the count says how many are needed
+#define C_ERR_ALG_UNSUPPORTED 1861        // signature or key algorithm read but not one the toolkit verifies with
 
 // ---------------------------------------------------------------------------
 // Object type tags. Each object carries its tag as the second field of its
@@ -510,6 +511,10 @@ typedef struct C_CertObj* C_CERT_OBJ;
 #define C_SIG_SHA256_WITH_RSA 11  // sha256WithRSAEncryption, 1.2.840.113549.1.1.11
 #define C_SIG_SHA384_WITH_RSA 12  // sha384WithRSAEncryption, 1.2.840.113549.1.1.12
 #define C_SIG_SHA512_WITH_RSA 13  // sha512WithRSAEncryption, 1.2.840.113549.1.1.13
+// A certificate read for display whose signature algorithm is none of the
+// above (ECDSA, EdDSA, RSASSA-PSS, DSA, ...): the algorithm is kept as its
+// identifier (C_GetCertSignatureAlgorithmOID) and cannot be verified.
+#define C_SIG_OPAQUE 0
 
 // Certificate versions of the fields record.
 #define C_CERT_VERSION_1 0
@@ -553,6 +558,37 @@ void C_DestroyCertObject(C_CERT_OBJ* certificate);
 // C_ERR_ALLOC. A failure after the encoding is split leaves the object
 // without encodings.
 int C_SetCertBER(C_CERT_OBJ certificate, const unsigned char* ber, uint32_t berLen);
+// C_SetCertBERForDisplay reads |ber| as C_SetCertBER does, for showing a
+// certificate another issuer made: a signature algorithm outside the table
+// leaves the record's signatureAlgorithm C_SIG_OPAQUE, a public key the
+// crypto toolkit does not take is kept as its encoding, names keep every
+// universal string type and any length, empty names are allowed, and an
+// extension that the types' rules refuse (criticality, value, or a critical
+// one nothing handles) is kept whole as an unhandled extension. Structural
+// faults, the version rules, the validity order and differing signature
+// algorithms are refused as by C_SetCertBER, with its codes. Verifying such
+// a certificate gives C_ERR_ALG_UNSUPPORTED for an opaque algorithm and
+// C_ERR_EXT_UNHANDLED_CRITICAL for an unhandled critical extension.
+int C_SetCertBERForDisplay(C_CERT_OBJ certificate, const unsigned char* ber, uint32_t berLen);
+// C_GetCertSignatureAlgorithmOID stores the content octets of the signed
+// encoding's signature algorithm OID (owned by the object) in |*oid|.
+// Errors: C_ERR_NOT_CERT_OBJ; C_ERR_NULL_OUTPUT; C_ERR_NOT_SIGNED when the
+// object holds no signed encoding; C_ERR_BAD_ENCODING.
+int C_GetCertSignatureAlgorithmOID(C_CERT_OBJ certificate, C_ITEM* oid);
+
+// The parts of a SubjectPublicKeyInfo that describe its key.
+typedef struct C_PUBLIC_KEY_INFO {
+  C_ITEM algorithm;    // content octets of the algorithm OID
+  C_ITEM parameterOID; // content octets of the parameters when they are an OID (an EC curve); else empty
+  uint32_t rsaBits;    // bits of the modulus for rsaEncryption keys that decode; else 0
+} C_PUBLIC_KEY_INFO;
+
+// C_ReadPublicKeyInfo reads the DER SubjectPublicKeyInfo |spki| into |*out|,
+// whose ranges point into |spki|. Errors: C_ERR_NULL_OUTPUT;
+// C_ERR_BAD_ENCODING when it is not a SEQUENCE of an AlgorithmIdentifier
+// and a BIT STRING.
+int C_ReadPublicKeyInfo(const unsigned char* spki, uint32_t spkiLen, C_PUBLIC_KEY_INFO* out);
+
 // C_GetCertFields copies the fields record into |*fields|; its pointers and
 // handles refer to the object's own storage and objects.
 // Errors: C_ERR_NOT_CERT_OBJ; C_ERR_NULL_OUTPUT.
@@ -580,7 +616,8 @@ int C_SignCert(C_CERT_OBJ certificate, Q_KEY_OBJ privateKey, Q_ALGORITHM_OBJ ran
 // C_VerifyCertSignature checks the signed encoding's signature with
 // |publicKey|. Returns 0 for a good signature; C_ERR_NOT_CERT_OBJ;
 // C_ERR_PUBLIC_KEY for a null key; C_ERR_EXT_UNHANDLED_CRITICAL;
-// C_ERR_ALLOC; C_ERR_CANCEL; C_ERR_CERT_SIGNATURE for every other failure.
+// C_ERR_ALG_UNSUPPORTED for an opaque signature algorithm; C_ERR_ALLOC;
+// C_ERR_CANCEL; C_ERR_CERT_SIGNATURE for every other failure.
 int C_VerifyCertSignature(C_CERT_OBJ certificate, Q_KEY_OBJ publicKey, Q_SURRENDER_CTX* surrender);
 
 // ---------------------------------------------------------------------------

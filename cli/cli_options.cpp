@@ -125,6 +125,11 @@ const OptionSpec kOptions[] = {
      "further DNS name or IP address of the server (repeatable;\nmodern profile)", false, true},
     {"days", "N", Bit(Command::kNewServer) | Bit(Command::kCreateServerCert), 0,
      "validity in days, 1 to 7300 (default 825; modern profile)"},
+    // Contents display (view, view-root).
+    {"all", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot), 0,
+     "also show the algorithms, the key, the fingerprints and the extensions"},
+    {"json", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot), 0,
+     "print the contents and details as one JSON object, for scripts"},
     {"help", nullptr, kEvery, 0, "show this help"},
 };
 

@@ -597,6 +597,9 @@ int RunInvocation(const Invocation& inv, std::FILE* out, std::FILE* err) {
   TerminalUi ui(out, err, passwords);
   if (inv.Has("yes")) ui.scriptedAnswer = true;
   if (inv.Has("no")) ui.scriptedAnswer = false;
+  // Contents display: --json wins over --all.
+  if (inv.Has("all")) ui.contentsForm = TerminalUi::ContentsForm::kAll;
+  if (inv.Has("json")) ui.contentsForm = TerminalUi::ContentsForm::kJson;
 
   if (NeedsCertificateCommands(inv.command) && inv.command != Command::kNewRoot && !CertificateCommandsBuilt()) {
     ui.ShowError(NotAvailable(inv.commandName));

@@ -163,6 +163,16 @@ bool TerminalUi::RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) {
 }
 
 void TerminalUi::ShowCertContents(const kvapp::CertContentsFields& fields) {
+  if (fields.skippedBlocks > 0) {
+    const std::string note = "Note: the file holds " + std::to_string(fields.skippedBlocks) +
+                             " more certificate" + (fields.skippedBlocks == 1 ? "" : "s") +
+                             " after the first; only the first is shown.";
+    std::fprintf(err_, "%s\n", note.c_str());
+  }
+  if (contentsForm == ContentsForm::kJson) {
+    Print(kvapp::CertDetailsJson(fields.details));
+    return;
+  }
   // In the order the contents dialog shows them.
   Print("Subject: " + fields.subject);
   Print("Issuer: " + fields.issuer);
@@ -170,6 +180,9 @@ void TerminalUi::ShowCertContents(const kvapp::CertContentsFields& fields) {
   Print("End Date: " + fields.endDate);
   Print("Version: " + fields.version);
   Print("Serial Number: " + fields.serialNumber);
+  if (contentsForm == ContentsForm::kAll) {
+    for (const std::string& line : kvapp::CertDetailsLines(fields.details)) Print(line);
+  }
 }
 
 void TerminalUi::ShowAbout(const std::string& productLine) { Print(productLine); }

@@ -53,6 +53,10 @@ class TerminalUi : public kvapp::UserInterface {
 
   // Set by the session before it runs a command.
   std::optional<bool> scriptedAnswer;  // --yes / --no
+  // How ShowCertContents prints: the six fields, with the details below
+  // them (--all), or everything as one JSON object (--json).
+  enum class ContentsForm { kFields, kAll, kJson };
+  ContentsForm contentsForm = ContentsForm::kFields;
   DetailsValues details;
   RootPasswordMode rootMode = RootPasswordMode::kCheckOnly;
   // What runs inside the main dialog once it is open.

@@ -1,6 +1,8 @@
-// C_SetCertBER on arbitrary bytes, then C_GetCertFields, C_GetCertDER and
-// C_VerifyCertSignature with a fixed key and with the certificate's own
-// public key.
+// C_SetCertBER and C_SetCertBERForDisplay on arbitrary bytes, then
+// C_GetCertFields, C_GetCertDER and C_VerifyCertSignature with a fixed key
+// and with the certificate's own public key; for the display reading also
+// the signature algorithm OID, the key description and the extension value
+// readers on every extension.
 //
 // Properties:
 // - every status is one the interface names (no success with a broken
@@ -9,7 +11,11 @@
 //   fields (every field of C_CERT_FIELDS, the names and extensions through
 //   their DER) and to the same DER, and its signature checks come out the
 //   same with both keys;
-// - a failed set leaves the object without a signed encoding.
+// - a failed set leaves the object without a signed encoding;
+// - the display reading takes whatever the classic reading takes, with the
+//   same fields, and round-trips its own DER the same way; an opaque
+//   algorithm verifies as C_ERR_ALG_UNSUPPORTED, never as good.
+#include <cstring>
 #include <cstdint>
 #include <vector>
 
@@ -63,12 +69,14 @@ BitString BitsOf(const C_BITSTRING& b) {
   return BitString{Of(b.data, b.len), b.unusedBits, b.data != nullptr};
 }
 
-Fields FieldsOf(C_CERT_OBJ cert) {
+Fields FieldsOf(C_CERT_OBJ cert, bool forDisplay = false) {
   C_CERT_FIELDS f{};
   FuzzCheck(C_GetCertFields(cert, &f) == 0);
   FuzzCheck(f.version <= C_CERT_VERSION_3);
   FuzzCheck(f.signatureAlgorithm == C_SIG_MD2_WITH_RSA || f.signatureAlgorithm == C_SIG_MD5_WITH_RSA ||
-            f.signatureAlgorithm == C_SIG_SHA1_WITH_RSA);
+            f.signatureAlgorithm == C_SIG_SHA1_WITH_RSA || f.signatureAlgorithm == C_SIG_SHA256_WITH_RSA ||
+            f.signatureAlgorithm == C_SIG_SHA384_WITH_RSA || f.signatureAlgorithm == C_SIG_SHA512_WITH_RSA ||
+            (forDisplay && f.signatureAlgorithm == C_SIG_OPAQUE));
   FuzzCheck(f.notBefore <= f.notAfter);
   // A serial number is a magnitude without leading zero octets.
   FuzzCheck(f.serialNumber.len == 0 || f.serialNumber.data[0] != 0 || f.serialNumber.len == 1);
@@ -109,7 +117,8 @@ bool IsSetStatus(int status) {
 
 // The statuses C_VerifyCertSignature names (no allocation failures here).
 bool IsVerifyStatus(int status) {
-  return status == 0 || status == C_ERR_CERT_SIGNATURE || status == C_ERR_EXT_UNHANDLED_CRITICAL;
+  return status == 0 || status == C_ERR_CERT_SIGNATURE || status == C_ERR_EXT_UNHANDLED_CRITICAL ||
+         status == C_ERR_ALG_UNSUPPORTED;
 }
 
 // A key object from a DER SubjectPublicKeyInfo, or null when it does not
@@ -148,6 +157,73 @@ Verdicts Verify(C_CERT_OBJ cert, Q_KEY_OBJ fixedKey, const Bytes& ownKey) {
   return v;
 }
 
+// The extension value readers on every extension of a certificate read for
+// display, the signature algorithm OID and the key description: any status,
+// no crash, and outputs inside the value.
+void ReadDisplayParts(C_CERT_OBJ cert) {
+  C_CERT_FIELDS f{};
+  FuzzCheck(C_GetCertFields(cert, &f) == 0);
+  C_ITEM oid{};
+  FuzzCheck(C_GetCertSignatureAlgorithmOID(cert, &oid) == 0 && oid.len != 0);
+  C_PUBLIC_KEY_INFO key{};
+  if (C_ReadPublicKeyInfo(f.publicKey.data, f.publicKey.len, &key) == 0) {
+    FuzzCheck(key.algorithm.len != 0);
+    FuzzCheck(key.rsaBits <= 8 * f.publicKey.len);
+  }
+  uint32_t count = 0;
+  FuzzCheck(C_GetExtensionCount(f.extensions, &count) == 0);
+  for (uint32_t i = 0; i < count; ++i) {
+    const unsigned char* value = nullptr;
+    uint32_t valueLen = 0, critical = 0;
+    FuzzCheck(C_GetExtension(f.extensions, i, nullptr, nullptr, &critical, &value, &valueLen) == 0);
+    C_BASIC_CONSTRAINTS bc;
+    (void)C_ReadBasicConstraints(value, valueLen, &bc);
+    uint32_t usage = 0;
+    (void)C_ReadKeyUsage(value, valueLen, &usage);
+    C_ITEM items[4];
+    uint32_t n = 0;
+    (void)C_ReadExtendedKeyUsage(value, valueLen, items, 4, &n);
+    C_GENERAL_NAME names[4];
+    (void)C_ReadSubjectAltName(value, valueLen, names, 4, &n);
+    C_ITEM keyId;
+    (void)C_ReadSubjectKeyIdentifier(value, valueLen, &keyId);
+    C_AUTHORITY_KEY_ID aki;
+    (void)C_ReadAuthorityKeyIdentifier(value, valueLen, &aki);
+  }
+}
+
+// The display reading of the same input: it must take whatever the
+// classic reading took (|classic| is that reading's status), with the same
+// fields.
+void CheckDisplayReading(const uint8_t* data, size_t size, int classic, const Fields* classicFields,
+                         Q_KEY_OBJ fixedKey) {
+  C_CERT_OBJ cert = nullptr;
+  FuzzCheck(C_CreateCertObject(&cert, nullptr) == 0);
+  const int status = C_SetCertBERForDisplay(cert, data, static_cast<uint32_t>(size));
+  if (classic == 0) FuzzCheck(status == 0);
+  if (status != 0) {
+    FuzzCheck(IsSetStatus(status));
+    C_DestroyCertObject(&cert);
+    return;
+  }
+  const Fields fields = FieldsOf(cert, true);
+  if (classicFields != nullptr) FuzzCheck(fields == *classicFields);
+  ReadDisplayParts(cert);
+  const Bytes der = DerOf(cert);
+  const Verdicts verdicts = Verify(cert, fixedKey, fields.publicKey);
+  if (fields.signatureAlgorithm == C_SIG_OPAQUE) {
+    FuzzCheck(verdicts.fixed == C_ERR_ALG_UNSUPPORTED || verdicts.fixed == C_ERR_EXT_UNHANDLED_CRITICAL);
+  }
+  C_CERT_OBJ again = nullptr;
+  FuzzCheck(C_CreateCertObject(&again, nullptr) == 0);
+  FuzzCheck(C_SetCertBERForDisplay(again, der.data(), static_cast<uint32_t>(der.size())) == 0);
+  FuzzCheck(FieldsOf(again, true) == fields);
+  FuzzCheck(DerOf(again) == der);
+  FuzzCheck(Verify(again, fixedKey, fields.publicKey) == verdicts);
+  C_DestroyCertObject(&again);
+  C_DestroyCertObject(&cert);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -164,10 +240,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzCheck(C_VerifyCertSignature(cert, fixedKey, nullptr) == C_ERR_CERT_SIGNATURE);
     C_DestroyCertObject(&cert);
     FuzzCheck(cert == nullptr);
+    CheckDisplayReading(data, size, status, nullptr, fixedKey);
     return 0;
   }
 
   const Fields fields = FieldsOf(cert);
+  CheckDisplayReading(data, size, status, &fields, fixedKey);
   const Bytes der = DerOf(cert);
   const Verdicts verdicts = Verify(cert, fixedKey, fields.publicKey);
 

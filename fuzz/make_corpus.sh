@@ -74,6 +74,16 @@ if command -v openssl >/dev/null 2>&1; then
         2>/dev/null || true
       n=$((n + 1))
     done
+    # Certificates other issuers make today, for the display reading:
+    # UTF8String names, ECDSA, Ed25519 and RSASSA-PSS signatures, a
+    # non-critical basicConstraints and an unknown critical extension.
+    for alg in "ec -pkeyopt ec_paramgen_curve:P-256" ed25519 "rsa-pss -pkeyopt rsa_keygen_bits:1024"; do
+      name=$(echo "$alg" | cut -d' ' -f1)
+      openssl req -x509 -nodes -newkey $alg -keyout "$tmp/modern.pem" -days 30 -subj "/C=DE/O=Müller/CN=modern.example" \
+        -addext "basicConstraints=CA:TRUE" -addext "1.2.3.4.5=critical,DER:05:00" \
+        -addext "subjectAltName=DNS:modern.example" -outform DER -out "$corpus/fuzz_cert/openssl-modern-$name" \
+        2>/dev/null || true
+    done
     # A request with a challenge password attribute.
     printf '[req]\ndistinguished_name=dn\nattributes=attrs\nprompt=no\nstring_mask=nombstr\n[dn]\nCN=attr.example.org\n[attrs]\nchallengePassword=secret pass\n' \
       >"$tmp/req.cnf"
@@ -88,6 +98,14 @@ for target in fuzz_name fuzz_asn1 fuzz_der; do
     [ -d "$dir" ] && find "$dir" -maxdepth 1 -type f -size -64k -exec cp -t "$corpus/$target/" {} +
   done
 done
+# A few certificates of the system's CA bundle, as DER.
+if [ -d /usr/share/ca-certificates/mozilla ] && command -v openssl >/dev/null; then
+  mkdir -p "$corpus/fuzz_cert"
+  for f in $(find /usr/share/ca-certificates/mozilla -name '*.crt' | sort | head -20); do
+    openssl x509 -in "$f" -outform DER -out "$corpus/fuzz_cert/bundle-$(basename "$f" .crt | tr -c 'A-Za-z0-9_\n-' _)" \
+      2>/dev/null || true
+  done
+fi
 if [ -d "$shared/x509" ]; then
   mkdir -p "$corpus/fuzz_cert"
   find "$shared/x509" -maxdepth 1 -type f -size -64k -exec cp -t "$corpus/fuzz_cert/" {} +

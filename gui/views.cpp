@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -26,6 +27,7 @@
 #include <QWindow>
 
 #include "app/cert_contents.h"
+#include "app/cert_info.h"
 #include "app/strings.h"
 #include "app/utf8_text.h"
 #include "gui/app_icon.h"
@@ -544,6 +546,18 @@ CertContentsView::CertContentsView(const kvapp::CertContentsFields& fields, QtUs
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
+  // Below the six fields: algorithms, key, fingerprints and extensions.
+  if (fields.details.present) {
+    std::string text;
+    for (const std::string& line : kvapp::CertDetailsLines(fields.details)) text += line + "\n";
+    auto* details = new QPlainTextEdit(Text(text));
+    details->setReadOnly(true);
+    details->setLineWrapMode(QPlainTextEdit::NoWrap);
+    details->setMinimumHeight(220);
+    details->setObjectName(QStringLiteral("details"));
+    layout->addWidget(new QLabel(QStringLiteral("Details:")));
+    layout->addWidget(details);
+  }
   layout->addWidget(box);
   WatchControls();
 }

@@ -48,7 +48,12 @@ void iKVSerialNumber(int64_t issueTime, const unsigned char* publicKey, uint32_t
 }
 
 int errKVCertReadFromFile(const char* path, int* length, unsigned char** buffer) {
+  return errKVCertReadFromFileCounted(path, length, buffer, nullptr);
+}
+
+int errKVCertReadFromFileCounted(const char* path, int* length, unsigned char** buffer, int* skipped) {
   KV_TRACE("errKVCertReadFromFile(): ENTER");
+  if (skipped != nullptr) *skipped = 0;
   if (length == nullptr || buffer == nullptr) {
     KV_TRACE("errKVCertReadFromFile(): Error: no place for the certificate");
     return KV_CERT_BAD_LENGTH;
@@ -83,6 +88,10 @@ int errKVCertReadFromFile(const char* path, int* length, unsigned char** buffer)
     KV_TRACE("errKVCertReadFromFile(): Error: short read");
     return KV_CERT_BAD_CERTIFICATE;
   }
+  if (iKVCertFromPEM(data, length, skipped) != 0) {
+    KV_TRACE("errKVCertReadFromFile(): Error: bad PEM block");
+    return KV_CERT_BAD_CERTIFICATE;
+  }
   KV_TRACE("errKVCertReadFromFile(): EXIT");
   return 0;
 }
@@ -108,7 +117,9 @@ int iGetItemFromCert(int certificateLength, const unsigned char* certificate, in
   }
   C_CERT_FIELDS fields;
   std::memset(&fields, 0, sizeof fields);
-  if ((status = C_SetCertBER(cert.object, certificate, static_cast<uint32_t>(certificateLength))) != 0 ||
+  // Items are read from certificates of any issuer: algorithms and name
+  // types outside the tables do not stop them.
+  if ((status = C_SetCertBERForDisplay(cert.object, certificate, static_cast<uint32_t>(certificateLength))) != 0 ||
       (status = C_GetCertFields(cert.object, &fields)) != 0) {
     KV_TRACE("iGetItemFromCert(): Error reading the certificate [%d]", status);
     return KV_CERT_BAD_CERTIFICATE;
@@ -210,7 +221,9 @@ int iVerifyCertificate(const unsigned char* certificate, Q_KEY_OBJ publicKey, in
     KV_TRACE("iVerifyCertificate(): Error in C_CreateCertObject [%d]", status);
     return status;
   }
-  if ((status = C_SetCertBER(cert.object, certificate, length)) != 0) {
+  // Read as any issuer wrote it; an algorithm that cannot be verified with
+  // is then told apart (C_ERR_ALG_UNSUPPORTED) from a bad signature.
+  if ((status = C_SetCertBERForDisplay(cert.object, certificate, length)) != 0) {
     KV_TRACE("iVerifyCertificate(): Error in C_SetCertBER [%d]", status);
     return status;
   }

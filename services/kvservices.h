@@ -281,6 +281,17 @@ struct CertNameFields {
 // read in full (after a short read the buffer has been handed out and the
 // caller releases it); 19001; 19005 for null out-arguments.
 int errKVCertReadFromFile(const char* path, int* length, unsigned char** buffer);
+// As errKVCertReadFromFile, and with |skipped| not null it receives the
+// number of PEM certificate blocks after the first one, which were left
+// unread (0 for DER).
+int errKVCertReadFromFileCounted(const char* path, int* length, unsigned char** buffer, int* skipped);
+// Turns a certificate file held in |buffer| (|*length| bytes) into DER in
+// place: a file with "-----BEGIN CERTIFICATE-----" gives the base64 content
+// of its first block, and |*length| becomes the DER length (the rest of the
+// buffer is wiped); any other file is left as it is, taken to be DER.
+// |*skipped| (when not null) counts the later blocks. 0; 19011 for a block
+// without its end line or with text that is not base64.
+int iKVCertFromPEM(unsigned char* buffer, int* length, int* skipped);
 // Releases a certificate buffer of this module; null is ignored.
 void vKVCertFreeCert(unsigned char* buffer);
 // One item of the certificate |certificate| (|certificateLength| bytes) into

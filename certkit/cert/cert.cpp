@@ -4,6 +4,7 @@
 #include "certkit/cert/cert.h"
 
 #include "certkit/errors.h"
+#include "certkit/ext/der_walk.h"
 #include "certkit/ext/extensions.h"
 #include "certkit/name/name.h"
 #include "cryptokit/qmemory.h"
@@ -199,10 +200,10 @@ int CopyBytesAndBits(Prepared* p, ByteRange serial, ByteRange publicKey, const C
 // A name decoded from |der| into a new name object; an empty Name is
 // allowed only when |emptyAllowed|. Failures other than memory are
 // |contextCode|.
-int PrepareName(ByteRange der, bool emptyAllowed, int contextCode, C_NAME_OBJ* out) {
+int PrepareName(ByteRange der, bool emptyAllowed, int contextCode, C_NAME_OBJ* out, bool forDisplay = false) {
   int status = C_CreateNameObject(out);
   if (status != 0) return status;
-  status = ReplaceInContext(NameSetFromDER(*out, der.data, der.len), contextCode);
+  status = ReplaceInContext(NameSetFromDER(*out, der.data, der.len, forDisplay), contextCode);
   if (status == 0 && (*out)->avas.count == 0 && !emptyAllowed) status = contextCode;
   return status;
 }
@@ -210,11 +211,13 @@ int PrepareName(ByteRange der, bool emptyAllowed, int contextCode, C_NAME_OBJ* o
 // Extensions decoded from |der| (none when empty) into a new extensions
 // object bound to |registry|; the codes 1850, 1852, 1859 and memory pass,
 // every other failure is 1834.
-int PrepareExtensions(ByteRange der, C_EXT_REGISTRY registry, C_EXTENSIONS_OBJ* out) {
+int PrepareExtensions(ByteRange der, C_EXT_REGISTRY registry, C_EXTENSIONS_OBJ* out, bool forDisplay = false) {
   int status = C_CreateExtensionsObject(out, C_EXT_KIND_CERT, registry);
   if (status != 0) return status == C_ERR_ALLOC ? status : C_ERR_EXTENSIONS;
   if (der.len == 0) return 0;
+  (*out)->lenient = forDisplay ? 1 : 0;
   status = C_SetExtensionsDER(*out, der.data, der.len);
+  (*out)->lenient = 0;
   if (status == 0 || status == C_ERR_ALLOC || status == C_ERR_EXT_NOT_CRITICAL ||
       status == C_ERR_EXT_UNHANDLED_CRITICAL || status == C_ERR_EXT_CRITICALITY) {
     return status;
@@ -266,16 +269,22 @@ int DecodeSigned(C_CertObj* cert) {
   if (v.signature.len != outer.len || QMem_Compare(v.signature.data, outer.data, outer.len) != 0) {
     return C_ERR_BAD_ENCODING;
   }
+  const bool forDisplay = cert->forDisplay != 0;
   const SignatureRow* row = nullptr;
   status = RowFromAlgorithmIdentifier(outer, &row);
+  // Read for display, an algorithm outside the table is kept as its
+  // identifier (the signed encoding holds it) and a key the crypto toolkit
+  // does not take is kept as its encoding.
+  if (status == C_ERR_NO_SIG_ALG_ROW && forDisplay) status = 0;
   if (status != 0) return status == C_ERR_NO_SIG_ALG_ROW ? C_ERR_SIG_ALGORITHM : status;
   status = CheckPublicKeyEncoding(v.publicKey);
+  if (status != 0 && status != C_ERR_ALLOC && forDisplay) status = 0;
   if (status != 0) return status;
 
   Prepared p;
-  const bool emptyAllowed = v.version == C_CERT_VERSION_3;
-  status = PrepareName(v.issuer, emptyAllowed, C_ERR_ISSUER, &p.issuer);
-  if (status == 0) status = PrepareName(v.subject, emptyAllowed, C_ERR_SUBJECT, &p.subject);
+  const bool emptyAllowed = v.version == C_CERT_VERSION_3 || forDisplay;
+  status = PrepareName(v.issuer, emptyAllowed, C_ERR_ISSUER, &p.issuer, forDisplay);
+  if (status == 0) status = PrepareName(v.subject, emptyAllowed, C_ERR_SUBJECT, &p.subject, forDisplay);
   if (status == 0 && v.version == C_CERT_VERSION_1 && (v.issuerUid.len != 0 || v.subjectUid.len != 0 ||
                                                         v.issuerUid.unusedBits != 0 || v.subjectUid.unusedBits != 0)) {
     status = C_ERR_VERSION;
@@ -283,12 +292,12 @@ int DecodeSigned(C_CertObj* cert) {
   // The element holds at least its unused-bits octet even when empty, so
   // presence is told by the range, not by the byte count.
   if (status == 0 && v.extensions.len != 0 && v.version != C_CERT_VERSION_3) status = C_ERR_VERSION;
-  if (status == 0) status = PrepareExtensions(v.extensions, cert->registry, &p.extensions);
+  if (status == 0) status = PrepareExtensions(v.extensions, cert->registry, &p.extensions, forDisplay);
   if (status == 0) status = CopyBytesAndBits(&p, v.serial, v.publicKey, v.issuerUid, v.subjectUid);
   if (status == 0) {
     Commit(cert, &p);
     cert->fields.version = v.version;
-    cert->fields.signatureAlgorithm = row->identifier;
+    cert->fields.signatureAlgorithm = row != nullptr ? row->identifier : C_SIG_OPAQUE;
     cert->fields.notBefore = v.notBefore;
     cert->fields.notAfter = v.notAfter;
   }
@@ -374,6 +383,31 @@ int C_SetCertBER(C_CERT_OBJ handle, const unsigned char* ber, uint32_t berLen) {
   C_CertObj* cert = AsCert(handle);
   if (cert == nullptr) return C_ERR_NOT_CERT_OBJ;
   return ck::CoreSetBER(&cert->core, ck::kCertificate, ber, berLen, &ck::DecodeSigned, cert);
+}
+
+int C_SetCertBERForDisplay(C_CERT_OBJ handle, const unsigned char* ber, uint32_t berLen) {
+  C_CertObj* cert = AsCert(handle);
+  if (cert == nullptr) return C_ERR_NOT_CERT_OBJ;
+  cert->forDisplay = 1;
+  int status = ck::CoreSetBER(&cert->core, ck::kCertificate, ber, berLen, &ck::DecodeSigned, cert);
+  cert->forDisplay = 0;
+  return status;
+}
+
+int C_GetCertSignatureAlgorithmOID(C_CERT_OBJ handle, C_ITEM* oid) {
+  C_CertObj* cert = AsCert(handle);
+  if (cert == nullptr) return C_ERR_NOT_CERT_OBJ;
+  if (oid == nullptr) return C_ERR_NULL_OUTPUT;
+  *oid = C_ITEM{nullptr, 0};
+  if (cert->core.signedDer.data == nullptr || ck::CoreSplit(&cert->core) != 0) return C_ERR_NOT_SIGNED;
+  ck::DerWalk walk{};
+  ck::AsnHeader h;
+  const ck::ByteRange element = cert->core.algorithmElement;
+  if (!ck::DerWhole(element.data, element.len, ck::kAsnSequence, &walk) || !walk.Next(&h) || h.ident != ck::kAsnOid) {
+    return C_ERR_BAD_ENCODING;
+  }
+  *oid = C_ITEM{h.content, h.contentLen};
+  return 0;
 }
 
 int C_GetCertFields(C_CERT_OBJ handle, C_CERT_FIELDS* fields) {
@@ -499,6 +533,10 @@ int C_VerifyCertSignature(C_CERT_OBJ handle, Q_KEY_OBJ publicKey, Q_SURRENDER_CT
   if (cert == nullptr || !ck::HasTypeTag(cert->fields.extensions, C_TAG_EXTENSIONS_OBJ)) return C_ERR_NOT_CERT_OBJ;
   if (publicKey == nullptr) return C_ERR_PUBLIC_KEY;
   if (ck::HasUnhandledCritical(cert->fields.extensions)) return C_ERR_EXT_UNHANDLED_CRITICAL;
+  // Only a certificate read for display carries an opaque algorithm.
+  if (cert->core.signedDer.data != nullptr && cert->fields.signatureAlgorithm == C_SIG_OPAQUE) {
+    return C_ERR_ALG_UNSUPPORTED;
+  }
   int status = ck::CoreVerify(&cert->core, publicKey, surrender);
   if (status == 0 || status == C_ERR_ALLOC || status == C_ERR_CANCEL) return status;
   return C_ERR_CERT_SIGNATURE;

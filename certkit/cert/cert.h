@@ -14,6 +14,10 @@ struct C_CertObj {
   // The fields record. Its byte ranges are owned copies; its name and
   // extensions handles are the object's own objects.
   C_CERT_FIELDS fields;
+  // 1 while the object reads for display only (C_SetCertBERForDisplay):
+  // algorithms and keys outside the tables are kept opaque, names and
+  // extensions are taken as the issuer wrote them.
+  uint32_t forDisplay;
 };
 
 namespace ck {

@@ -146,20 +146,34 @@ int MakeEntry(const C_ExtensionsObj* object, ByteRange oid, uint32_t critical, B
   }
   const ExtensionType* type = FindType(AsRegistry(object->registry), oid.data, oid.len);
   if (type == nullptr) {
-    if (critical) return C_ERR_EXT_UNHANDLED_CRITICAL;
+    if (critical && !object->lenient) return C_ERR_EXT_UNHANDLED_CRITICAL;
     type = UnknownExtensionType();
   }
-  if ((type->kinds & object->kind) == 0) return C_ERR_EXT_KIND;
-  if (type->criticalityMayDiffer) {
-    if (type->criticalByDefault && !critical) return C_ERR_EXT_NOT_CRITICAL;
-  } else if ((critical != 0) != (type->criticalByDefault != 0)) {
-    return C_ERR_EXT_CRITICALITY;
+  int status = 0;
+  // Read for display, criticality is taken as the issuer wrote it (a
+  // non-critical basicConstraints among others).
+  if (!object->lenient) {
+    if ((type->kinds & object->kind) == 0) {
+      status = C_ERR_EXT_KIND;
+    } else if (type->criticalityMayDiffer) {
+      if (type->criticalByDefault && !critical) status = C_ERR_EXT_NOT_CRITICAL;
+    } else if ((critical != 0) != (type->criticalByDefault != 0)) {
+      status = C_ERR_EXT_CRITICALITY;
+    }
   }
   uint32_t valueCount = 1;
   void* decoded = nullptr;
-  int status = type->handler != nullptr ? type->handler->decode(value.data, value.len, &decoded)
-                                        : type->check(value, &valueCount);
-  if (status != 0) return status;
+  if (status == 0) {
+    status = type->handler != nullptr ? type->handler->decode(value.data, value.len, &decoded)
+                                      : type->check(value, &valueCount);
+  }
+  if (status != 0) {
+    // Read for display: the extension is kept as it stands, unhandled.
+    if (!object->lenient || status == C_ERR_ALLOC) return status;
+    type = UnknownExtensionType();
+    valueCount = 1;
+    decoded = nullptr;
+  }
   auto* entry = static_cast<ExtensionEntry*>(QMem_Allocate(sizeof(ExtensionEntry)));
   if (entry == nullptr) {
     if (decoded != nullptr) type->handler->release(decoded);

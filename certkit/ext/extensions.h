@@ -65,6 +65,10 @@ struct C_ExtensionsObj {
   C_EXT_REGISTRY registry;
   ck::PtrList entries;      // ck::ExtensionEntry*, owned
   uint32_t presentButEmpty; // the encoding held an empty SEQUENCE
+  // Set while a certificate is read for display only: an extension whose
+  // criticality, kind or value the type's rules refuse, or a critical one
+  // nothing handles, is kept whole as "UNKNOWN_TYPE" instead of refused.
+  uint32_t lenient;
 };
 
 namespace ck {

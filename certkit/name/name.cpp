@@ -59,10 +59,18 @@ const ByteRange* ExtraOid(AvaLists* lists, const uint8_t* oid, uint32_t oidLen) 
 // Validates one AVA and appends it to |lists|; on failure the AVA list is
 // unchanged. |valueLen| counts characters for BMPString.
 int AddAva(AvaLists* lists, const uint8_t* oid, uint32_t oidLen, uint32_t valueTag, const uint8_t* value,
-           uint32_t valueLen, uint32_t newRDN, uint32_t* index) {
+           uint32_t valueLen, uint32_t newRDN, uint32_t* index, bool forDisplay = false) {
   const AttributeRow* row = nullptr;
   const uint32_t octets = valueTag == C_TAG_BMP_STRING ? 2 * valueLen : valueLen;
-  int status = ValidateAVA(oid, oidLen, valueTag, value, valueLen, &row);
+  int status = 0;
+  if (forDisplay) {
+    // Read for display only: any string type and length another issuer
+    // chose is kept; the value must still be a universal primitive.
+    if (valueTag == 0 || valueTag >= 31) return C_ERR_VALUE_TAG;
+    row = FindAttribute(oid, oidLen);
+  } else {
+    status = ValidateAVA(oid, oidLen, valueTag, value, valueLen, &row);
+  }
   if (status != 0) return status;
   const uint8_t* typeOid = nullptr;
   if (row != nullptr) {
@@ -112,6 +120,7 @@ struct NameDecoder {
   AvaLists lists;
   ByteRange type;
   ByteRange value;
+  bool forDisplay;
 };
 
 struct NameEncoder {
@@ -134,7 +143,7 @@ int DecodeAva(uint32_t, uint32_t, uint32_t index, const uint8_t*, uint32_t, cons
   if (decoder->type.len == 0) return kAsnErrEncoding;
   // The first AVA of each SET begins a new RDN.
   return AddAva(&decoder->lists, decoder->type.data, decoder->type.len, tag, h.content, length, index == 0 ? 1 : 0,
-                nullptr);
+                nullptr, decoder->forDisplay);
 }
 
 // RelativeDistinguishedName is SET SIZE (1..MAX) OF (X.501): an empty SET
@@ -179,8 +188,9 @@ int DecodeStatus(int status) { return status >= kAsnErrTruncated ? FromCodecCode
 // Decodes |der| (owned by the caller, already DER) into fresh lists and, on
 // success, makes them and |derCopy| the name's. |derCopy| is taken over in
 // every case.
-int ReplaceFromDER(C_NameObj* name, uint8_t* derCopy, uint32_t derLen) {
+int ReplaceFromDER(C_NameObj* name, uint8_t* derCopy, uint32_t derLen, bool forDisplay = false) {
   NameDecoder decoder{};
+  decoder.forDisplay = forDisplay;
   void* slots[kSlotCount] = {nullptr, nullptr, &decoder, &decoder.type, &decoder.value};
   uint32_t used = 0;
   int status = DecodeStatus(AsnDecode(kNameTemplate, AsnSlots{slots, kSlotCount}, 0, ByteRange{derCopy, derLen}, &used));
@@ -223,14 +233,14 @@ C_NameObj* AsName(C_NAME_OBJ handle) {
 
 const AsnEntry* NameTemplate() { return kNameTemplate; }
 
-int NameSetFromDER(C_NAME_OBJ handle, const uint8_t* der, uint32_t derLen) {
+int NameSetFromDER(C_NAME_OBJ handle, const uint8_t* der, uint32_t derLen, bool forDisplay) {
   C_NameObj* name = AsName(handle);
   if (name == nullptr) return C_ERR_NOT_NAME_OBJ;
   if (der == nullptr || derLen == 0) return C_ERR_INPUT_DATA;
   auto* copy = static_cast<uint8_t*>(QMem_Allocate(derLen));
   if (copy == nullptr) return C_ERR_ALLOC;
   QMem_Copy(copy, der, derLen);
-  return ReplaceFromDER(name, copy, derLen);
+  return ReplaceFromDER(name, copy, derLen, forDisplay);
 }
 
 }  // namespace ck

@@ -50,8 +50,10 @@ int ValidateAVA(const uint8_t* oid, uint32_t oidLen, uint32_t valueTag, const ui
 // same rules and results as C_SetNameBER; an empty Name (30 00) empties the
 // name. Errors: C_ERR_NOT_NAME_OBJ; C_ERR_INPUT_DATA for no data, length 0
 // or contents that break the codec's rules; the AVA codes; C_ERR_ALLOC. On
-// failure the name is unchanged.
-int NameSetFromDER(C_NAME_OBJ name, const uint8_t* der, uint32_t derLen);
+// failure the name is unchanged. With |forDisplay| the attribute table's
+// tag, length and character rules are not applied: any universal string
+// type of any length is kept for showing (a certificate read, not issued).
+int NameSetFromDER(C_NAME_OBJ name, const uint8_t* der, uint32_t derLen, bool forDisplay = false);
 
 // The Name template (decoding, normalisation and encoding share it).
 const AsnEntry* NameTemplate();

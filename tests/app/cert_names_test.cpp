@@ -50,7 +50,7 @@ TEST_F(NameTest, OtherAttributesCarryTheirShortNameOrOid) {
   Add(kOU, 3, C_TAG_PRINTABLE_STRING, "Ops");
   Add(kEmail, sizeof kEmail, C_TAG_IA5_STRING, "ca@example.com");
   Add(kCN, 3, C_TAG_PRINTABLE_STRING, "web1");
-  EXPECT_EQ(Render(), "OU = Ops, 1.2.840.113549.1.9.1 = ca@example.com, Common Name = web1");
+  EXPECT_EQ(Render(), "OU = Ops, emailAddress = ca@example.com, Common Name = web1");
   EXPECT_TRUE(ui_.output.empty());
 }
 
@@ -66,9 +66,11 @@ TEST(AttributeNames, ShortNamesAndDottedOids) {
   EXPECT_STREQ(kvapp::AttributeShortName(kOU, 3), "OU");
   const unsigned char title[] = {0x55, 0x04, 0x0C};
   EXPECT_STREQ(kvapp::AttributeShortName(title, 3), "T");
-  EXPECT_EQ(kvapp::AttributeShortName(kStreet, 3), nullptr);
+  EXPECT_STREQ(kvapp::AttributeShortName(kStreet, 3), "street");
   EXPECT_EQ(kvapp::AttributeShortName(kC, 2), nullptr);
-  EXPECT_EQ(kvapp::AttributeShortName(kEmail, sizeof kEmail), nullptr);
+  EXPECT_STREQ(kvapp::AttributeShortName(kEmail, sizeof kEmail), "emailAddress");
+  const unsigned char unknown[] = {0x2A, 0x03, 0x04};
+  EXPECT_EQ(kvapp::AttributeShortName(unknown, 3), nullptr);
   EXPECT_EQ(kvapp::DottedOid(kStreet, 3), "2.5.4.9");
   EXPECT_EQ(kvapp::DottedOid(kEmail, sizeof kEmail), "1.2.840.113549.1.9.1");
   const unsigned char truncated[] = {0x2A, 0x86};

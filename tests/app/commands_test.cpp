@@ -325,7 +325,8 @@ TEST_F(CommandsTest, ContentsOfOurAndOpenSslCertificates) {
     EXPECT_EQ(f.serialNumber, "12345");
   }
 
-  // A serial number of 80 bytes does not fit the 80-byte buffer.
+  // A serial number of 80 bytes is shown whole (bytes 0x44 are all the
+  // digit "D", so they show as their characters).
   const std::string longSerial = "0x" + std::string(160, '4');
   if (Shell(req + "-subj '/CN=big' -set_serial " + longSerial + " -out '" + Path("big.pem") + "'")) {
     ASSERT_TRUE(Shell("openssl x509 -in '" + Path("big.pem") + "' -outform DER -out '" + Path("big.crt") + "'"));
@@ -333,8 +334,9 @@ TEST_F(CommandsTest, ContentsOfOurAndOpenSslCertificates) {
     main_->FillFileList();
     Select("big.crt");
     main_->OnCommand(kvapp::kIdViewCert);
-    EXPECT_EQ(TakeBoxes(), (std::vector<Event>{{"error", "Internal error getting serial number.\n"},
-                                               {"error", "Unable to retrieve certificate information."}}));
+    EXPECT_EQ(TakeBoxes(), std::vector<Event>{});
+    ASSERT_FALSE(ui_.contentsShown.empty());
+    EXPECT_EQ(ui_.contentsShown.back().substr(ui_.contentsShown.back().rfind('|') + 1), std::string(80, 'D'));
   }
 }
 
@@ -430,7 +432,8 @@ TEST_F(CommandsTest, ForeignContentsAreShownEscaped) {
   ui_.events.clear();
   EXPECT_EQ(main_->OnCommand(kvapp::kIdViewCert), kvapp::CommandOutcome::kSucceeded);
   ASSERT_EQ(ui_.contentsShown.size(), 1u);
-  const std::string name = "Country = US, Organization = caf\\xE9, Common Name = evil\\x1B]0;title\\x07";
+  // The T61String of another issuer holds Latin-1: shown as UTF-8.
+  const std::string name = "Country = US, Organization = caf\xC3\xA9, Common Name = evil\\x1B]0;title\\x07";
   const std::string& shown = ui_.contentsShown[0];
   EXPECT_EQ(shown.substr(0, shown.find('|', shown.find('|') + 1)), name + "|" + name);
   EXPECT_EQ(shown.substr(shown.rfind('|') + 1), "1B5B324A07");

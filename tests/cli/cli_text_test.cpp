@@ -100,7 +100,7 @@ TEST_F(CliText, ViewEscapesForeignContents) {
   };
   const Row rows[] = {
       {"evil\\033[2J\\007", "0x1B5B326A07", "evil\\x1B[2J\\x07", "1B5B326A07"},
-      {"caf\\351", "0x1B00", "caf\\xE9", "1B00"},  // a Latin-1 byte; a zero byte in the serial
+      {"caf\\351", "0x1B00", "caf\xC3\xA9", "1B00"},  // a Latin-1 T61String byte; a zero byte in the serial
       {"plain", "0x6162", "plain", "6162"},      // lower-case letters are not our digits
       {"plain", "0x3031324142", "plain", "012AB"},
   };

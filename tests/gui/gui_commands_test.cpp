@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <cstdlib>
@@ -58,6 +59,7 @@ class GuiCommandsTest : public QObject {
   }
   void rootServerViewVerify();
   void foreignContentsShownEscaped();
+  void modernServerCertificateDetails();
 };
 
 // A certificate made by OpenSSL's command line with an escape sequence in its
@@ -86,6 +88,47 @@ void GuiCommandsTest::foreignContentsShownEscaped() {
     QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 2053))->text(), name);
     QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 2056))->text(), QStringLiteral("1B5B324A07"));
     Snap(d, QStringLiteral("contents_foreign"));
+    shown = true;
+    ClickControl(d, 1);
+  });
+  ClickControl(view, 1007);
+  QVERIFY(shown);
+  QCOMPARE(b.runner.unanswered, 0);
+}
+
+// A server certificate as other tools make them today (ECDSA, UTF8String
+// names, subjectAltName, non-critical basicConstraints, keyUsage): the six
+// fields and, below them, the details area.
+void GuiCommandsTest::modernServerCertificateDetails() {
+  if (std::system("openssl version >/dev/null 2>&1") != 0) QSKIP("needs openssl");
+  Bench b;
+  const std::string dir = b.dir.path().toStdString();
+  const std::string command =
+      "cd '" + dir + "' && openssl req -x509 -nodes -newkey ec -pkeyopt ec_paramgen_curve:P-256 -keyout k.pem "
+      "-days 90 -subj '/C=DE/O=Beispiel GmbH/CN=www.example.org' "
+      "-addext 'subjectAltName=DNS:www.example.org,DNS:example.org' -addext 'basicConstraints=CA:FALSE' "
+      "-addext 'keyUsage=critical,digitalSignature' -addext 'extendedKeyUsage=serverAuth' -out modern.crt";
+  QCOMPARE(std::system((command + " >/dev/null 2>&1").c_str()), 0);
+  kvapp::MainDialog logic(*b.context);
+  kvapp::CertCommands commands(logic);
+  logic.SetCommands(&commands);
+  kvgui::MainDialogView view(logic, *b.ui);
+  view.Open();
+  QTRY_VERIFY(view.postedMessagesRun());
+  QVERIFY(ClickFile(view, QStringLiteral("modern.crt")));
+  bool shown = false;
+  b.runner.handlers.push_back([&](QDialog& d) {
+    QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 2052))->text(),
+             QStringLiteral("Country = DE, Organization = Beispiel GmbH, Common Name = www.example.org"));
+    auto* details = d.findChild<QPlainTextEdit*>(QStringLiteral("details"));
+    QVERIFY(details != nullptr);
+    const QString text = details->toPlainText();
+    QVERIFY(text.contains(QStringLiteral("Signature Algorithm: ecdsa-with-SHA256\nPublic Key: EC (prime256v1)")));
+    QVERIFY(text.contains(QStringLiteral("subjectAltName: DNS:www.example.org, DNS:example.org")));
+    QVERIFY(text.contains(QStringLiteral("basicConstraints: CA:FALSE")));
+    QVERIFY(text.contains(QStringLiteral("keyUsage (critical): Digital Signature")));
+    QVERIFY(text.contains(QStringLiteral(" UTC\n")));
+    Snap(d, QStringLiteral("contents_modern"));
     shown = true;
     ClickControl(d, 1);
   });
