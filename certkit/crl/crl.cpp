@@ -632,51 +632,47 @@ int C_AddCRLEntry(C_CRL_OBJ handle, const unsigned char* serial, uint32_t serial
   }
   if (date < ck::kAsnFirstTimeSecond || date > ck::kAsnLastTimeSecond) return C_ERR_CRL_ENTRY;
   if (reason != C_REASON_NONE && crl->fields.version != C_CRL_VERSION_2) return C_ERR_VERSION;
-  if (crl->entries.count == UINT32_MAX / sizeof(ck::CrlEntry)) return C_ERR_ALLOC;
 
-  // The new entry and a list one longer, made before anything changes.
+  // Room for one more entry, grown by doubling; a larger array holding the
+  // same entries changes nothing that can be seen.
+  ck::CrlEntryList& list = crl->entries;
+  if (list.count == list.capacity) {
+    const uint32_t capacity = list.capacity < 8 ? 8 : list.capacity * 2;
+    if (capacity > UINT32_MAX / sizeof(ck::CrlEntry)) return C_ERR_ALLOC;
+    auto* items = static_cast<ck::CrlEntry*>(QMem_Allocate(capacity * sizeof(ck::CrlEntry)));
+    if (items == nullptr) return C_ERR_ALLOC;
+    for (uint32_t i = 0; i < list.count; ++i) items[i] = list.items[i];
+    QMem_SecureRelease(list.items);
+    list.items = items;
+    list.capacity = capacity;
+  }
+  // The new entry sits past the count until everything else has worked.
   ck::CrlEntry e{};
   e.date = date;
   e.reason = reason;
   e.serialLen = serialLen;
-  if (!ck::CopyBlock(serial, serialLen, &e.serial)) return C_ERR_ALLOC;
-  int status = 0;
-  if (reason != C_REASON_NONE) status = ck::ReasonExtensions(static_cast<uint32_t>(reason), &e.extensions, &e.extensionsLen);
+  int status = ck::CopyBlock(serial, serialLen, &e.serial) ? 0 : C_ERR_ALLOC;
+  if (status == 0 && reason != C_REASON_NONE) {
+    status = ck::ReasonExtensions(static_cast<uint32_t>(reason), &e.extensions, &e.extensionsLen);
+  }
   ck::Prepared p;
-  p.haveEntries = true;
-  if (status == 0 && !ck::ReserveEntries(&p.entries, crl->entries.count + 1)) status = C_ERR_ALLOC;
+  if (status == 0 && crl->fieldsSet) {
+    list.items[list.count] = e;
+    const ck::CrlEntryList longer{list.items, list.count + 1, list.capacity};
+    ck::ByteRange issuerDer{};
+    ck::ByteRange extensionsDer{};
+    status = ck::IssuerDer(crl->fields.issuer, &issuerDer);
+    if (status == 0) status = ck::ExtensionsDer(crl->fields.extensions, &extensionsDer);
+    if (status == 0) status = ck::EncodeFromFields(crl->fields, issuerDer, extensionsDer, longer, &p.tbs, &p.tbsLen);
+    list.items[list.count] = ck::CrlEntry{};
+  }
   if (status != 0) {
     ck::ReleaseEntry(&e);
     ck::ReleasePrepared(&p);
     return status;
   }
-  // The old entries' blocks move to the new array; the old array is then
-  // released without them.
-  for (uint32_t i = 0; i < crl->entries.count; ++i) p.entries.items[i] = crl->entries.items[i];
-  p.entries.items[crl->entries.count] = e;
-  p.entries.count = crl->entries.count + 1;
-  if (crl->fieldsSet) {
-    ck::ByteRange issuerDer{};
-    ck::ByteRange extensionsDer{};
-    status = ck::IssuerDer(crl->fields.issuer, &issuerDer);
-    if (status == 0) status = ck::ExtensionsDer(crl->fields.extensions, &extensionsDer);
-    if (status == 0) {
-      status = ck::EncodeFromFields(crl->fields, issuerDer, extensionsDer, p.entries, &p.tbs, &p.tbsLen);
-    }
-    if (status != 0) {
-      // Hand the old entries back before the prepared list is released.
-      ck::ReleaseEntry(&p.entries.items[crl->entries.count]);
-      QMem_SecureRelease(p.entries.items);
-      p.entries = ck::CrlEntryList{};
-      ck::ReleasePrepared(&p);
-      return status;
-    }
-  }
-  QMem_SecureRelease(crl->entries.items);
-  crl->entries = p.entries;
-  crl->fields.entryCount = crl->entries.count;
-  p.entries = ck::CrlEntryList{};
-  p.haveEntries = false;
+  list.items[list.count++] = e;
+  crl->fields.entryCount = list.count;
   ck::Commit(crl, &p);
   ck::ReleasePrepared(&p);
   return 0;
