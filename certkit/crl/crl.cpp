@@ -262,28 +262,75 @@ int ReadEntries(ByteRange revoked, uint16_t version, C_EXT_REGISTRY registry, Cr
   return status;
 }
 
+// One revoked entry as DER into a new block.
+int EncodeEntry(const CrlEntry& e, uint8_t** out, uint32_t* outLen) {
+  ElementList el;
+  const ByteRange serial{e.serial, e.serialLen};
+  int status = ElementAppendStart(&el, kAsnSequence);
+  if (status == 0) status = AsnEncodeBigUnsigned(&el, kAsnInteger, 0, 0, &serial);
+  if (status == 0) status = AsnEncodeTime(&el, 0, 0, 0, &e.date);
+  if (status == 0 && e.extensionsLen != 0) status = ElementAppendRaw(&el, e.extensions, e.extensionsLen);
+  if (status == 0) status = ElementAppendEnd(&el, false);
+  if (status == 0) status = ElementListWrite(&el, out, outLen);
+  ElementListRelease(&el);
+  return status;
+}
+
 // The SEQUENCE OF revoked entries as DER into a new block; no entries give
-// null and 0.
+// null and 0. Each entry is encoded on its own and copied after the header,
+// so a long list costs time in proportion to its length.
 int EncodeEntries(const CrlEntryList& list, uint8_t** out, uint32_t* outLen) {
   *out = nullptr;
   *outLen = 0;
   if (list.count == 0) return 0;
-  ElementList el;
-  int status = ElementAppendStart(&el, kAsnSequence);
+  // Pass 1: the contents' length.
+  uint64_t total = 0;
+  int status = 0;
   for (uint32_t i = 0; status == 0 && i < list.count; ++i) {
-    const CrlEntry& e = list.items[i];
-    status = ElementAppendStart(&el, kAsnSequence);
-    const ByteRange serial{e.serial, e.serialLen};
-    if (status == 0) status = AsnEncodeBigUnsigned(&el, kAsnInteger, 0, 0, &serial);
-    if (status == 0) status = AsnEncodeTime(&el, 0, 0, 0, &e.date);
-    if (status == 0 && e.extensionsLen != 0) status = ElementAppendRaw(&el, e.extensions, e.extensionsLen);
-    if (status == 0) status = ElementAppendEnd(&el, false);
+    uint8_t* der = nullptr;
+    uint32_t len = 0;
+    status = EncodeEntry(list.items[i], &der, &len);
+    QMem_SecureRelease(der);
+    total += len;
   }
-  if (status == 0) status = ElementAppendEnd(&el, false);
-  if (status == 0) status = ElementListWrite(&el, out, outLen);
-  ElementListRelease(&el);
-  if (status == kAsnErrArgument) return C_ERR_CRL_ENTRY;
-  return FromCodecCode(status);
+  if (status == 0 && total > UINT32_MAX - 6) status = kAsnErrOverflow;
+  if (status != 0) return status == kAsnErrArgument ? C_ERR_CRL_ENTRY : FromCodecCode(status);
+  // Header: the SEQUENCE tag and the shortest definite length.
+  uint8_t header[6] = {static_cast<uint8_t>(kAsnSequence)};
+  uint32_t headerLen = 1;
+  if (total < 0x80) {
+    header[headerLen++] = static_cast<uint8_t>(total);
+  } else {
+    uint32_t octets = 0;
+    for (uint64_t v = total; v != 0; v >>= 8) ++octets;
+    header[headerLen++] = static_cast<uint8_t>(0x80 | octets);
+    for (uint32_t k = octets; k > 0; --k) header[headerLen++] = static_cast<uint8_t>(total >> (8 * (k - 1)));
+  }
+  const uint32_t size = headerLen + static_cast<uint32_t>(total);
+  auto* block = static_cast<uint8_t*>(QMem_Allocate(size));
+  if (block == nullptr) return C_ERR_ALLOC;
+  QMem_Copy(block, header, headerLen);
+  // Pass 2: the entries, in order.
+  uint32_t at = headerLen;
+  for (uint32_t i = 0; status == 0 && i < list.count; ++i) {
+    uint8_t* der = nullptr;
+    uint32_t len = 0;
+    status = EncodeEntry(list.items[i], &der, &len);
+    if (status == 0 && len > size - at) status = kAsnErrArgument;
+    if (status == 0) {
+      QMem_Copy(block + at, der, len);
+      at += len;
+    }
+    QMem_SecureRelease(der);
+  }
+  if (status == 0 && at != size) status = kAsnErrArgument;
+  if (status != 0) {
+    QMem_SecureRelease(block);
+    return status == kAsnErrArgument ? C_ERR_CRL_ENTRY : FromCodecCode(status);
+  }
+  *out = block;
+  *outLen = size;
+  return 0;
 }
 
 // crlEntryExtensions holding only reasonCode |reason|, as DER.
