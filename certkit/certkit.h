@@ -91,6 +91,11 @@ extern "C" {
 #define C_ERR_EXT_CRITICALITY 1859        // criticality differs from a fixed criticality
 #define C_ERR_OUTPUT_SMALL 1860           // an output array is too small; the count says how many are needed
 #define C_ERR_ALG_UNSUPPORTED 1861        // signature or key algorithm read but not one the toolkit verifies with
+#define C_ERR_NOT_CRL_OBJ 1862            // handle is not a CRL object
+#define C_ERR_NULL_CRL_FIELDS 1863        // CRL fields record missing
+#define C_ERR_CRL_SIGNATURE 1864          // the CRL's signature does not verify
+#define C_ERR_CRL_UPDATE 1865             // nextUpdate before thisUpdate
+#define C_ERR_CRL_ENTRY 1866              // a revoked entry is malformed or its serial, date or reason refused
 
 // ---------------------------------------------------------------------------
 // Object type tags. Each object carries its tag as the second field of its
@@ -103,6 +108,7 @@ extern "C" {
 #define C_TAG_EXT_VALUE_LIST 2003
 #define C_TAG_EXTENSIONS_OBJ 2005
 #define C_TAG_EXT_REGISTRY 2006
+#define C_TAG_CRL_OBJ 2007
 
 // ---------------------------------------------------------------------------
 // Basic types.
@@ -619,6 +625,141 @@ int C_SignCert(C_CERT_OBJ certificate, Q_KEY_OBJ privateKey, Q_ALGORITHM_OBJ ran
 // C_ERR_ALG_UNSUPPORTED for an opaque signature algorithm; C_ERR_ALLOC;
 // C_ERR_CANCEL; C_ERR_CERT_SIGNATURE for every other failure.
 int C_VerifyCertSignature(C_CERT_OBJ certificate, Q_KEY_OBJ publicKey, Q_SURRENDER_CTX* surrender);
+
+// ---------------------------------------------------------------------------
+// CRL objects (type tag 2007).
+//
+// A CRL object holds one X.509 certificate revocation list (RFC 5280 5,
+// versions 1 and 2) as its signed DER encoding, its to-be-signed encoding
+// (TBSCertList) and a fields record, like a certificate object. It owns an
+// issuer name, an extensions object of kind 2 (CRL extensions) and the list
+// of revoked entries. States as for certificate objects: new, set from BER
+// (signed), fields set (unsigned), signed.
+
+typedef struct C_CrlObj* C_CRL_OBJ;
+
+// CRL versions of the fields record.
+#define C_CRL_VERSION_1 0
+#define C_CRL_VERSION_2 1
+
+// CRL entry reason codes (CRLReason, RFC 5280 5.3.1); 7 is not used.
+#define C_REASON_NONE (-1)  // the entry has no reasonCode extension
+#define C_REASON_UNSPECIFIED 0
+#define C_REASON_KEY_COMPROMISE 1
+#define C_REASON_CA_COMPROMISE 2
+#define C_REASON_AFFILIATION_CHANGED 3
+#define C_REASON_SUPERSEDED 4
+#define C_REASON_CESSATION_OF_OPERATION 5
+#define C_REASON_CERTIFICATE_HOLD 6
+#define C_REASON_REMOVE_FROM_CRL 8
+#define C_REASON_PRIVILEGE_WITHDRAWN 9
+#define C_REASON_AA_COMPROMISE 10
+
+// Longest CRL number, and serial number of a revoked entry, in octets
+// (RFC 5280 5.2.3 and 4.1.2.2).
+#define C_CRL_NUMBER_MAX 20
+#define C_CRL_SERIAL_MAX 20
+
+// Content octets of the CRL extensions' OIDs (C_OID_EXT_LEN octets).
+#define C_OID_CRL_NUMBER ((const unsigned char*)"\x55\x1D\x14")
+#define C_OID_REASON_CODE ((const unsigned char*)"\x55\x1D\x15")
+
+// The fields record that C_GetCRLFields fills and C_SetCRLFields reads.
+typedef struct C_CRL_FIELDS {
+  uint32_t version;             // 0 or 1 (X.509 CRL version 1 or 2); a new object starts at 1
+  uint32_t signatureAlgorithm;  // C_SIG_*
+  C_NAME_OBJ issuer;
+  // Seconds since 1970-01-01 00:00:00 UTC; written as UTCTime through 2049
+  // and as GeneralizedTime from 2050 on; read from either.
+  int64_t thisUpdate;
+  int64_t nextUpdate;           // meaningful only when |hasNextUpdate| is 1
+  uint32_t hasNextUpdate;       // 0 or 1
+  uint32_t entryCount;          // revoked entries held; ignored by C_SetCRLFields
+  C_EXTENSIONS_OBJ extensions;  // kind 2; null in a record given to set: none
+} C_CRL_FIELDS;
+
+// C_CreateCRLObject stores a new CRL object (version 2, signature algorithm
+// C_SIG_SHA256_WITH_RSA, empty issuer, no entries, empty extensions of kind
+// 2 bound to |registry|) in |*crl|. The registry, when given, must outlive
+// the object. Errors: C_ERR_NOT_CRL_OBJ for a null out-pointer;
+// C_ERR_NOT_EXT_REGISTRY; C_ERR_ALLOC.
+int C_CreateCRLObject(C_CRL_OBJ* crl, C_EXT_REGISTRY registry);
+// C_DestroyCRLObject releases the object, wiping every block it owns, and
+// sets the handle to null; another kind of handle is left alone.
+void C_DestroyCRLObject(C_CRL_OBJ* crl);
+// C_SetCRLBER normalises |ber| to DER and decodes a CertificateList from it;
+// only when everything is accepted does the object take the encoding, the
+// fields and the entries. Errors: C_ERR_NOT_CRL_OBJ; C_ERR_INPUT_DATA for no
+// data or an encoding that cannot be split; C_ERR_BAD_ENCODING when the
+// structure is not a CertificateList's or the inner and outer signature
+// algorithms differ; C_ERR_VERSION (a version other than 1 or 2, or
+// extensions in a version 1 list); C_ERR_CRL_UPDATE; C_ERR_SIG_ALGORITHM;
+// C_ERR_ISSUER; C_ERR_CRL_ENTRY; C_ERR_EXTENSIONS and the extension codes
+// 1850, 1852, 1859; C_ERR_ALLOC. On failure the object is unchanged.
+int C_SetCRLBER(C_CRL_OBJ crl, const unsigned char* ber, uint32_t berLen);
+// C_GetCRLFields copies the fields record into |*fields|; its handles refer
+// to the object's own objects. Errors: C_ERR_NOT_CRL_OBJ; C_ERR_NULL_OUTPUT.
+int C_GetCRLFields(C_CRL_OBJ crl, C_CRL_FIELDS* fields);
+// C_GetCRLEntry gives revoked entry |index| (in list order): the serial
+// number's big-endian magnitude (owned by the object), the revocation date
+// and the reason (C_REASON_*, C_REASON_NONE without a reasonCode). Any output
+// pointer may be null. Errors: C_ERR_NOT_CRL_OBJ; C_ERR_INDEX.
+int C_GetCRLEntry(C_CRL_OBJ crl, uint32_t index, const unsigned char** serial, uint32_t* serialLen,
+                  int64_t* date, int32_t* reason);
+// C_SetCRLFields checks |fields|, encodes the to-be-signed part from it and
+// the object's entries, and takes the fields over (the issuer and extensions
+// through their DER unless they are the object's own). The object is then
+// unsigned. Errors: C_ERR_NOT_CRL_OBJ; C_ERR_NULL_CRL_FIELDS; C_ERR_VERSION
+// (a version above 1, or extensions or entries with extensions in version
+// 1); C_ERR_EXTENSIONS (also for extensions of another kind than 2);
+// C_ERR_CRL_UPDATE; C_ERR_SIG_ALGORITHM; C_ERR_ISSUER (an empty issuer
+// included); C_ERR_BAD_ARGUMENT for a date outside the years 0 to 9999;
+// C_ERR_ALLOC. On failure the object is unchanged.
+int C_SetCRLFields(C_CRL_OBJ crl, const C_CRL_FIELDS* fields);
+// C_AddCRLEntry appends a revoked entry: serial number |serial| (big-endian
+// magnitude, leading zero octets dropped, at most C_CRL_SERIAL_MAX octets
+// after that), revocation date |date| and reason |reason| (C_REASON_*, or
+// C_REASON_NONE for no reasonCode extension). When the object has fields,
+// the to-be-signed part is encoded again and the object is unsigned. Errors:
+// C_ERR_NOT_CRL_OBJ; C_ERR_CRL_ENTRY for an empty or too long serial, a
+// reason outside the list, or a date outside the years 0 to 9999;
+// C_ERR_VERSION for a reason in a version 1 list; C_ERR_ALLOC. On failure
+// the object is unchanged.
+int C_AddCRLEntry(C_CRL_OBJ crl, const unsigned char* serial, uint32_t serialLen, int64_t date, int32_t reason);
+// C_SignCRL signs the to-be-signed part with |privateKey| under the record's
+// signature algorithm (C_SIG_SHA1_WITH_RSA, C_SIG_SHA256_WITH_RSA,
+// C_SIG_SHA384_WITH_RSA or C_SIG_SHA512_WITH_RSA) and makes the result the
+// signed encoding. Errors: C_ERR_NOT_CRL_OBJ; C_ERR_PRIVATE_KEY for a null
+// key; C_ERR_NOTHING_TO_SIGN; C_ERR_SIG_ALGORITHM; C_ERR_SIGN; C_ERR_ALLOC;
+// C_ERR_CANCEL. On failure the object is unchanged.
+int C_SignCRL(C_CRL_OBJ crl, Q_KEY_OBJ privateKey, Q_ALGORITHM_OBJ random, Q_SURRENDER_CTX* surrender);
+// C_VerifyCRLSignature checks the signed encoding's signature with
+// |publicKey| (the issuer's). Returns 0 for a good signature;
+// C_ERR_NOT_CRL_OBJ; C_ERR_PUBLIC_KEY for a null key; C_ERR_NOT_SIGNED;
+// C_ERR_EXT_UNHANDLED_CRITICAL; C_ERR_ALLOC; C_ERR_CANCEL;
+// C_ERR_CRL_SIGNATURE for every other failure.
+int C_VerifyCRLSignature(C_CRL_OBJ crl, Q_KEY_OBJ publicKey, Q_SURRENDER_CTX* surrender);
+// C_GetCRLDER stores the signed encoding (owned by the object).
+// Errors: C_ERR_NOT_CRL_OBJ; C_ERR_NULL_OUTPUT; C_ERR_NOTHING_TO_SIGN when
+// the object is not signed.
+int C_GetCRLDER(C_CRL_OBJ crl, const unsigned char** der, uint32_t* derLen);
+
+// C_BuildCRLNumber: the CRLNumber INTEGER of the big-endian magnitude
+// |number| (leading zero octets dropped; at most C_CRL_NUMBER_MAX octets
+// remain). Errors: C_ERR_BAD_ARGUMENT for no number, one too long, or a null
+// output; C_ERR_ALLOC. The value is owned as for the other builders.
+int C_BuildCRLNumber(const unsigned char* number, uint32_t numberLen, unsigned char** value, uint32_t* valueLen);
+// C_BuildReasonCode: the CRLReason ENUMERATED |reason| (C_REASON_*, not
+// C_REASON_NONE). Errors: C_ERR_BAD_ARGUMENT for another value or a null
+// output; C_ERR_ALLOC.
+int C_BuildReasonCode(uint32_t reason, unsigned char** value, uint32_t* valueLen);
+// C_ReadCRLNumber reads a CRLNumber value into the big-endian magnitude
+// |*number| (pointing into |value|, no leading zero octets). A negative
+// number or one longer than C_CRL_NUMBER_MAX octets is C_ERR_BAD_ENCODING.
+int C_ReadCRLNumber(const unsigned char* value, uint32_t valueLen, C_ITEM* number);
+// C_ReadReasonCode reads a CRLReason value; a reason outside the list is
+// C_ERR_BAD_ENCODING.
+int C_ReadReasonCode(const unsigned char* value, uint32_t valueLen, uint32_t* reason);
 
 // ---------------------------------------------------------------------------
 // Attributes objects (type tag 1996).

@@ -90,6 +90,29 @@ if command -v openssl >/dev/null 2>&1; then
     openssl req -new -key "$tmp/ca.pem" -config "$tmp/req.cnf" -outform DER -out "$corpus/fuzz_request/openssl-req-attr" \
       2>/dev/null || true
   fi
+  # Revocation lists made by openssl ca: entries with and without reasons,
+  # a CRL number and an authority key identifier.
+  if [ -s "$tmp/ca.pem" ] && [ -s "$tmp/ca.crt" ]; then
+    mkdir -p "$corpus/fuzz_crl" "$tmp/db"
+    : >"$tmp/db/index.txt"
+    echo 01 >"$tmp/db/crlnumber"
+    printf '[ca]\ndefault_ca=d\n[d]\ndatabase=%s/db/index.txt\ncrlnumber=%s/db/crlnumber\ndefault_md=sha256\ndefault_crl_days=30\ncertificate=%s/ca.crt\nprivate_key=%s/ca.pem\ncrl_extensions=crl_ext\n[crl_ext]\nauthorityKeyIdentifier=keyid:always\n' \
+      "$tmp" "$tmp" "$tmp" "$tmp" >"$tmp/ca.cnf"
+    openssl ca -config "$tmp/ca.cnf" -gencrl -out "$tmp/empty.crl" 2>/dev/null &&
+      openssl crl -in "$tmp/empty.crl" -outform DER -out "$corpus/fuzz_crl/openssl-empty" 2>/dev/null || true
+    for serial in 11 12 13; do
+      openssl x509 -req -in "$tmp/req.pem" -CA "$tmp/ca.crt" -CAkey "$tmp/ca.pem" -days 30 -set_serial 0x$serial \
+        -out "$tmp/leaf$serial.crt" 2>/dev/null || continue
+      case $serial in
+        11) reason="-crl_reason keyCompromise" ;;
+        12) reason="-crl_reason superseded" ;;
+        *) reason="" ;;
+      esac
+      openssl ca -config "$tmp/ca.cnf" -revoke "$tmp/leaf$serial.crt" $reason 2>/dev/null || true
+    done
+    openssl ca -config "$tmp/ca.cnf" -gencrl -out "$tmp/full.crl" 2>/dev/null &&
+      openssl crl -in "$tmp/full.crl" -outform DER -out "$corpus/fuzz_crl/openssl-revoked" 2>/dev/null || true
+  fi
 fi
 
 # The published corpora: DER of every shape for the codecs and names.

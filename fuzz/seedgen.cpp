@@ -12,6 +12,7 @@
 #include "certkit/certkit.h"
 #include "cryptokit/cryptokit.h"
 #include "cryptokit/der/der.h"
+#include "cryptokit/qmemory.h"
 #include "fixed_key.h"
 #include "services/kvservices.h"
 
@@ -509,6 +510,77 @@ void CertificatesAndKeyFiles() {
   fs::remove_all(work);
 }
 
+// ---------------------------------------------------------------------------
+// Certificate revocation lists through the CRL object, signed with the fixed
+// key: versions 1 and 2, with and without nextUpdate (one past 2049, so a
+// GeneralizedTime), entries with and without reasons, a CRL number.
+void Crls() {
+  Q_KEY_OBJ key = nullptr;
+  Q_ITEM item{const_cast<unsigned char*>(fuzz::kFixedPrivateKey), sizeof fuzz::kFixedPrivateKey};
+  if (Q_CreateKeyObject(&key) != 0 || Q_SetKeyInfo(key, QK_RSAPrivateBER, &item) != 0) {
+    Fail("fixed key", 1);
+    Q_DestroyKeyObject(&key);
+    return;
+  }
+  static const unsigned char kCn[] = {0x55, 0x04, 0x03};
+  struct Shape {
+    const char* name;
+    uint32_t version;
+    uint32_t algorithm;
+    int64_t nextUpdate;  // 0: none
+    uint32_t entries;
+  } shapes[] = {
+      {"v2-sha256", C_CRL_VERSION_2, C_SIG_SHA256_WITH_RSA, 1702592000, 3},
+      {"v2-sha1-empty", C_CRL_VERSION_2, C_SIG_SHA1_WITH_RSA, 1702592000, 0},
+      {"v2-sha512-2051", C_CRL_VERSION_2, C_SIG_SHA512_WITH_RSA, 2556144000, 1},
+      {"v1-sha1", C_CRL_VERSION_1, C_SIG_SHA1_WITH_RSA, 0, 2},
+  };
+  for (const Shape& shape : shapes) {
+    C_CRL_OBJ crl = nullptr;
+    C_CRL_FIELDS f{};
+    int status = C_CreateCRLObject(&crl, nullptr);
+    if (status == 0) status = C_GetCRLFields(crl, &f);
+    if (status == 0) {
+      status = C_AddNameAVA(f.issuer, kCn, 3, C_TAG_PRINTABLE_STRING, reinterpret_cast<const unsigned char*>("Fuzz Root"),
+                            9, 1, nullptr);
+    }
+    f.version = shape.version;
+    for (uint32_t i = 0; status == 0 && i < shape.entries; ++i) {
+      const Bytes serial = RandomBytes(1 + i * 7);
+      const int32_t reason = shape.version == C_CRL_VERSION_1 ? C_REASON_NONE
+                             : i == 1                         ? C_REASON_NONE
+                                                              : static_cast<int32_t>(i % 6);
+      status = C_AddCRLEntry(crl, serial.data(), static_cast<uint32_t>(serial.size()), 1690000000 + i * 86400, reason);
+    }
+    if (status == 0 && shape.version == C_CRL_VERSION_2) {
+      unsigned char* number = nullptr;
+      uint32_t numberLen = 0;
+      const unsigned char n[] = {0x01, 0x02};
+      status = C_BuildCRLNumber(n, sizeof n, &number, &numberLen);
+      if (status == 0) status = C_AddExtension(f.extensions, C_OID_CRL_NUMBER, C_OID_EXT_LEN, 0, number, numberLen);
+      QMem_SecureRelease(number);
+    }
+    if (status == 0) {
+      f.signatureAlgorithm = shape.algorithm;
+      f.thisUpdate = 1700000000;
+      f.hasNextUpdate = shape.nextUpdate != 0;
+      f.nextUpdate = shape.nextUpdate;
+      status = C_SetCRLFields(crl, &f);
+    }
+    if (status == 0) status = C_SignCRL(crl, key, nullptr, nullptr);
+    const unsigned char* der = nullptr;
+    uint32_t derLen = 0;
+    if (status == 0) status = C_GetCRLDER(crl, &der, &derLen);
+    if (status == 0) {
+      Write("fuzz_crl", std::string("crl-") + shape.name, Bytes(der, der + derLen));
+    } else {
+      Fail("CRL", status);
+    }
+    C_DestroyCRLObject(&crl);
+  }
+  Q_DestroyKeyObject(&key);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -523,5 +595,6 @@ int main(int argc, char** argv) {
   Pbes2Seeds();
   Operands();
   CertificatesAndKeyFiles();
+  Crls();
   return g_failures == 0 ? 0 : 1;
 }
