@@ -81,7 +81,8 @@ Verdict Verify(C_CERT_REQUEST_OBJ request) {
   FuzzCheck(v.status == 0 || v.status == C_ERR_PUBLIC_KEY || v.status == C_ERR_REQUEST_SIGNATURE ||
             v.status == C_ERR_SIG_ALGORITHM || v.status == C_ERR_NO_SIG_ALG_SOURCE || v.status == C_ERR_DIGEST);
   if (v.status == 0) {
-    FuzzCheck(digestLen == 16 || digestLen == 20);
+    // MD5, SHA-1, SHA-256, SHA-384 or SHA-512.
+    FuzzCheck(digestLen == 16 || digestLen == 20 || digestLen == 32 || digestLen == 48 || digestLen == 64);
     v.digest.assign(digest, digest + digestLen);
   }
   // Nothing written past the capacity.
