@@ -56,8 +56,19 @@ int GenerateModernKeyFile(AppContext& context, int modulusBits, unsigned char* p
 int WriteModernKeyFile(AppContext& context, const unsigned char* publicKey, int publicLength,
                        const unsigned char* privateKey, const int* privateLength, const std::string& keyPath,
                        const std::string& password) {
-  // For now in the classic key-file format.
-  return WriteKeyFile(context, publicKey, publicLength, privateKey, privateLength, keyPath, password);
+  // The private key under PBES2 (PBKDF2-HMAC-SHA256, AES-256-CBC) in its own
+  // record; the file appears whole or not at all.
+  if (*privateLength <= 0 || *privateLength > kKeyBufferSize) {
+    context.Error(2003);
+    return -1;
+  }
+  char passwordCopy[kPasswordBufferSize];
+  CopyPassword(password, passwordCopy);
+  const int rc = errKVKeyFileWriteModern(keyPath.c_str(), privateKey, *privateLength, passwordCopy, publicKey,
+                                         publicLength);
+  QMem_Wipe(passwordCopy, sizeof passwordCopy);
+  if (rc != 0) context.Error(FormatText(LoadString(2004), keyPath));
+  return rc;
 }
 
 int WriteKeyFile(AppContext& context, const unsigned char* publicKey, int publicLength,

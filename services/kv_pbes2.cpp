@@ -13,7 +13,9 @@ const Q_ALGORITHM_METHOD* const kPbes2Chooser[] = {
     &QM_AES128CBCEncrypt, &QM_AES128CBCDecrypt, &QM_AES256CBCEncrypt, &QM_AES256CBCDecrypt, &QM_HMACSHA1,
     &QM_HMACSHA256,       &QM_HMACSHA384,       &QM_HMACSHA512,       nullptr};
 
-const Q_ALGORITHM_METHOD* const kCheckChooser[] = {&QM_RSAPrivateEncrypt, nullptr};
+// The key check loads the key into the private method through a SHA-256
+// signature, the type that takes keys of every modern size (up to 4096 bits).
+const Q_ALGORITHM_METHOD* const kCheckChooser[] = {&QM_RSAPrivateEncrypt, &QM_SHA256, nullptr};
 
 // Algorithm and key objects of one run, released whatever way it ends.
 struct Pbes2Run {
@@ -220,9 +222,9 @@ int iCheckPrivateKey(const unsigned char* der, int length) {
   Pbes2Run run;  // the same two objects: a key and an algorithm
   int status = iKeyFromBER(der, length, &run.key, KV_KEYTYPE_PRIVATE_PKCS8);
   if (status == 0) status = Q_CreateAlgorithmObject(&run.algorithm);
-  if (status == 0) status = Q_SetAlgorithmInfo(run.algorithm, QA_RSAPrivatePKCS1, nullptr);
+  if (status == 0) status = Q_SetAlgorithmInfo(run.algorithm, QA_SHA256WithRSA, nullptr);
   // The private method checks the key's components as it loads them.
-  if (status == 0) status = Q_EncryptInit(run.algorithm, run.key, kCheckChooser, nullptr);
+  if (status == 0) status = Q_SignInit(run.algorithm, run.key, kCheckChooser, nullptr);
   if (status != 0) KV_TRACE("iCheckPrivateKey(): Error: key refused [%d]", status);
   KV_TRACE("iCheckPrivateKey(): EXIT");
   return status;
