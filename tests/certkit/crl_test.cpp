@@ -30,7 +30,7 @@ struct Revocation {
   int32_t reason;
 };
 
-struct CrlSpec {
+struct CrlPlan {
   uint32_t version = C_CRL_VERSION_2;
   uint32_t signatureAlgorithm = C_SIG_SHA256_WITH_RSA;
   bool authorityKeyId = true;
@@ -71,15 +71,15 @@ int CopyRootIssuer(C_NAME_OBJ into) {
   return status;
 }
 
-// Builds and signs |spec| with the root's key; the DER, or empty on failure
+// Builds and signs |plan| with the root's key; the DER, or empty on failure
 // (with |*status| set).
-Bytes Build(const CrlSpec& spec, int* status) {
+Bytes Build(const CrlPlan& plan, int* status) {
   Crl c;
-  Key key(QK_RSAPrivateBER, CertFiles::Get().PrivateKey(spec.signer));
+  Key key(QK_RSAPrivateBER, CertFiles::Get().PrivateKey(plan.signer));
   C_CRL_FIELDS f{};
   *status = C_GetCRLFields(c.crl, &f);
   if (*status == 0) *status = CopyRootIssuer(f.issuer);
-  if (*status == 0 && spec.authorityKeyId) {
+  if (*status == 0 && plan.authorityKeyId) {
     const Bytes spki = CertFiles::Get().PublicKey("ca");
     unsigned char keyId[C_KEY_ID_LEN];
     cktest::Owned aki;
@@ -87,23 +87,23 @@ Bytes Build(const CrlSpec& spec, int* status) {
     if (*status == 0) *status = C_BuildAuthorityKeyIdentifier(keyId, sizeof keyId, &aki.data, &aki.len);
     if (*status == 0) *status = C_AddExtension(f.extensions, C_OID_AUTHORITY_KEY_ID, C_OID_EXT_LEN, 0, aki.data, aki.len);
   }
-  if (*status == 0 && !spec.crlNumber.empty()) {
+  if (*status == 0 && !plan.crlNumber.empty()) {
     cktest::Owned number;
-    *status = C_BuildCRLNumber(spec.crlNumber.data(), static_cast<uint32_t>(spec.crlNumber.size()), &number.data,
+    *status = C_BuildCRLNumber(plan.crlNumber.data(), static_cast<uint32_t>(plan.crlNumber.size()), &number.data,
                                &number.len);
     if (*status == 0) *status = C_AddExtension(f.extensions, C_OID_CRL_NUMBER, C_OID_EXT_LEN, 0, number.data, number.len);
   }
-  for (const Revocation& r : spec.revoked) {
+  for (const Revocation& r : plan.revoked) {
     if (*status == 0) {
       *status = C_AddCRLEntry(c.crl, r.serial.data(), static_cast<uint32_t>(r.serial.size()), r.date, r.reason);
     }
   }
   if (*status == 0) {
-    f.version = spec.version;
-    f.signatureAlgorithm = spec.signatureAlgorithm;
-    f.thisUpdate = spec.thisUpdate;
-    f.hasNextUpdate = spec.nextUpdate != 0;
-    f.nextUpdate = spec.nextUpdate;
+    f.version = plan.version;
+    f.signatureAlgorithm = plan.signatureAlgorithm;
+    f.thisUpdate = plan.thisUpdate;
+    f.hasNextUpdate = plan.nextUpdate != 0;
+    f.nextUpdate = plan.nextUpdate;
     *status = C_SetCRLFields(c.crl, &f);
   }
   if (*status == 0) *status = C_SignCRL(c.crl, key.key, nullptr, nullptr);
@@ -152,13 +152,13 @@ class CrlBuild : public ::testing::TestWithParam<BuildCase> {};
 TEST_P(CrlBuild, SignsReadsBackAndOpensslAccepts) {
   REQUIRE_CERT_FILES();
   const BuildCase& bc = GetParam();
-  CrlSpec spec;
-  spec.signatureAlgorithm = bc.signatureAlgorithm;
-  spec.nextUpdate = bc.nextUpdate;
-  spec.revoked = bc.revoked;
-  spec.crlNumber = {0x01, 0x00};
+  CrlPlan plan;
+  plan.signatureAlgorithm = bc.signatureAlgorithm;
+  plan.nextUpdate = bc.nextUpdate;
+  plan.revoked = bc.revoked;
+  plan.crlNumber = {0x01, 0x00};
   int status = 0;
-  const Bytes der = Build(spec, &status);
+  const Bytes der = Build(plan, &status);
   ASSERT_EQ(status, 0);
 
   Crl back;
@@ -247,15 +247,15 @@ INSTANTIATE_TEST_SUITE_P(
 // both `openssl crl -verify` and the check of a leaf.
 TEST(CrlOpenssl, VerifyCrlCheck) {
   REQUIRE_CERT_FILES();
-  CrlSpec spec;
-  spec.thisUpdate = 1700000000;  // in the past, so that the list is current now
-  spec.nextUpdate = 2500000000;
-  spec.revoked = {Revocation{{0x51}, 1699000000, C_REASON_KEY_COMPROMISE}};
+  CrlPlan plan;
+  plan.thisUpdate = 1700000000;  // in the past, so that the list is current now
+  plan.nextUpdate = 2500000000;
+  plan.revoked = {Revocation{{0x51}, 1699000000, C_REASON_KEY_COMPROMISE}};
   int status = 0;
-  const std::string good = WritePem(Build(spec, &status), "check");
+  const std::string good = WritePem(Build(plan, &status), "check");
   ASSERT_EQ(status, 0);
-  spec.signer = "srv";
-  const std::string forged = WritePem(Build(spec, &status), "forged");
+  plan.signer = "srv";
+  const std::string forged = WritePem(Build(plan, &status), "forged");
   ASSERT_EQ(status, 0);
   const std::string ca = CertFiles::Get().Path("ca.crt");
   std::string out;
@@ -350,14 +350,14 @@ size_t Find(const Bytes& der, const Bytes& pattern, size_t from = 0) {
 
 TEST(CrlMalformed, RefusedAndObjectUnchanged) {
   REQUIRE_CERT_FILES();
-  CrlSpec spec;
-  spec.revoked = {kKeyCompromise, kNoReason};
+  CrlPlan plan;
+  plan.revoked = {kKeyCompromise, kNoReason};
   int status = 0;
-  const Bytes good = Build(spec, &status);
+  const Bytes good = Build(plan, &status);
   ASSERT_EQ(status, 0);
-  spec.revoked = {kSuperseded};
-  spec.crlNumber = {0x02};
-  const Bytes other = Build(spec, &status);
+  plan.revoked = {kSuperseded};
+  plan.crlNumber = {0x02};
+  const Bytes other = Build(plan, &status);
   ASSERT_EQ(status, 0);
 
   // sha256WithRSAEncryption's OID ends in 0B; the second is the outer one.
@@ -512,13 +512,13 @@ TEST(CrlFields, RefusedSetsLeaveTheObjectUnchanged) {
 // reasons; a reason is refused for it.
 TEST(CrlFields, VersionOne) {
   REQUIRE_CERT_FILES();
-  CrlSpec spec;
-  spec.version = C_CRL_VERSION_1;
-  spec.authorityKeyId = false;
-  spec.crlNumber.clear();
-  spec.revoked = {kNoReason};
+  CrlPlan plan;
+  plan.version = C_CRL_VERSION_1;
+  plan.authorityKeyId = false;
+  plan.crlNumber.clear();
+  plan.revoked = {kNoReason};
   int status = 0;
-  const Bytes der = Build(spec, &status);
+  const Bytes der = Build(plan, &status);
   ASSERT_EQ(status, 0);
   EXPECT_EQ(Find(der, cktest::Hex("020101")), std::string::npos);
   Crl back;
