@@ -56,12 +56,14 @@ std::string ClassicReasons(const CertBuffer& der) {
   return text;
 }
 
-// True when |anchor| (PEM or DER) holds exactly the certificate |der|.
+// True when |anchor| (PEM or DER) holds exactly the certificate |der| and
+// nothing else.
 bool HoldsCertificate(const std::string& anchor, const CertBuffer& der) {
   if (anchor.empty() || anchor.size() > kMaxAnchorFile) return false;
   std::vector<unsigned char> bytes(anchor.begin(), anchor.end());
   int length = static_cast<int>(bytes.size());
-  if (iKVCertFromPEM(bytes.data(), &length, nullptr) != 0) return false;
+  int later = 0;
+  if (iKVCertFromPEM(bytes.data(), &length, &later) != 0 || later != 0) return false;
   return length == der.length && std::memcmp(bytes.data(), der.data, static_cast<size_t>(length)) == 0;
 }
 
@@ -163,15 +165,18 @@ CommandOutcome TrustRoot(const AppContext& context, kvplatform::SystemTrustStore
   if (!ReadModernRoot(context, rootCertPath, der)) return CommandOutcome::kFailed;
   const std::string name = TrustAnchorName(rootCertPath);
   const std::string anchorPath = store.AnchorsDirectory() + "/" + name;
+  const std::string text = pem("CERTIFICATE", der.data, static_cast<size_t>(der.length));
   std::string existing;
   switch (store.ReadAnchor(name, kMaxAnchorFile, existing)) {
     case kvplatform::AnchorRead::kMissing:
       break;
     case kvplatform::AnchorRead::kRead:
-      if (HoldsCertificate(existing, der)) {
+      if (existing == text) {
         context.ui.WriteOutputLine(anchorPath + " already holds the root certificate " + rootCertPath + ".");
         return Refresh(context, store, anchorPath, rootCertPath, true);
       }
+      // The same certificate in another form is written again as PEM.
+      if (HoldsCertificate(existing, der)) break;
       context.Error(anchorPath + " holds another certificate; it was left as it is and nothing was installed. "
                                  "Remove it first if it is no longer wanted.");
       return CommandOutcome::kFailed;
@@ -182,7 +187,6 @@ CommandOutcome TrustRoot(const AppContext& context, kvplatform::SystemTrustStore
       context.Error("Unable to read " + anchorPath + "; nothing was installed.");
       return CommandOutcome::kFailed;
   }
-  const std::string text = pem("CERTIFICATE", der.data, static_cast<size_t>(der.length));
   std::string problem;
   if (!store.WriteAnchor(name, text, problem)) {
     context.Error("Unable to write " + anchorPath + " (" + problem + "); nothing was installed.");

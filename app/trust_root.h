@@ -28,15 +28,18 @@ std::string TrustAnchorName(const std::string& rootCertPath);
 // what was done. A root of the classic profile is refused with the reasons
 // clients refuse it; so is an anchor of that name holding another
 // certificate, and a non-empty |nssDirectory| (NSS stores cannot be written
-// by this program). An anchor that already holds this root is kept and the
-// refresh runs again. kSucceeded, or kFailed after an error message.
+// by this program). An anchor that already holds this root is kept (or
+// written again as PEM when it holds it in another form) and the refresh
+// runs again. |pem| must not be null. kSucceeded, or kFailed after an error
+// message.
 CommandOutcome TrustRoot(const AppContext& context, kvplatform::SystemTrustStore& store,
                          const std::string& rootCertPath, const std::string& nssDirectory, PemEncoder pem);
 
 // Removes the anchor TrustRoot wrote for |rootCertPath|, only when it holds
-// that very certificate, and runs the refresh. With no such anchor nothing
-// is changed and it says so (kSucceeded). A non-empty |nssDirectory| is
-// refused as in TrustRoot. kSucceeded, or kFailed after an error message.
+// that very certificate and nothing else, and runs the refresh. With no such
+// anchor nothing is changed and it says so (kSucceeded). A non-empty
+// |nssDirectory| is refused as in TrustRoot. kSucceeded, or kFailed after an
+// error message.
 CommandOutcome UntrustRoot(const AppContext& context, kvplatform::SystemTrustStore& store,
                            const std::string& rootCertPath, const std::string& nssDirectory);
 

@@ -147,6 +147,11 @@ TEST_F(Trust, RefusalsAndFailuresSayWhyAndChangeNothing) {
          "@/ca/kvcatool-Trust_Root.crt holds another certificate than the root @/Trust Root.crt; it was left as it "
          "is. Nothing was changed.\n");
   EXPECT_EQ(ReadFile("ca/kvcatool-Trust_Root.crt"), "someone else's\n");
+  // The root followed by another certificate is not the root's file either.
+  const std::string rootPem = Shell("openssl x509 -inform DER -in 'Trust Root.crt'");
+  WriteFile("ca/kvcatool-Trust_Root.crt", rootPem + rootPem);
+  EXPECT_EQ(Run({"untrust-root"}).status, 1);
+  EXPECT_EQ(ReadFile("ca/kvcatool-Trust_Root.crt"), rootPem + rootPem);
   // A link in its place is not followed.
   std::filesystem::remove(Path("ca/kvcatool-Trust_Root.crt"));
   ASSERT_EQ(::symlink(Path("Trust Root.crt").c_str(), Anchor().c_str()), 0);
@@ -155,6 +160,11 @@ TEST_F(Trust, RefusalsAndFailuresSayWhyAndChangeNothing) {
   EXPECT_TRUE(std::filesystem::is_symlink(Anchor()));
   std::filesystem::remove(Anchor());
   EXPECT_EQ(Calls(), "");
+  // The root itself in DER is written again as PEM.
+  std::filesystem::copy_file(Path("Trust Root.crt"), Anchor());
+  EXPECT_EQ(Run({"trust-root"}).status, 0);
+  EXPECT_EQ(ReadFile("ca/kvcatool-Trust_Root.crt"), rootPem);
+  std::filesystem::remove(Anchor());
 
   // The refresh fails: exit 1 and its output; the file is whole, and a
   // second run once the command works finishes the job.
@@ -168,7 +178,7 @@ TEST_F(Trust, RefusalsAndFailuresSayWhyAndChangeNothing) {
             "subject=C = DE, O = Trust Org, CN = Trust Root\n");
   std::filesystem::remove(Path("refresh-exit"));
   EXPECT_EQ(Run({"trust-root"}).status, 0);
-  EXPECT_EQ(Calls(), "refresh 0\nrefresh 0\n");
+  EXPECT_EQ(Calls(), "refresh 0\nrefresh 0\nrefresh 0\n");
 
   // No refresh command at all.
   ::setenv("KVCATOOL_UPDATE_CA", Path("missing").c_str(), 1);
