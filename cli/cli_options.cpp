@@ -73,6 +73,18 @@ const CommandSpec kCommands[] = {
      "file, 8 to 64 for a modern one. --upgrade writes a classic key file in the modern\n"
      "form (PBES2 with PBKDF2-HMAC-SHA256 and AES-256-CBC). The new file replaces the old\n"
      "one only once it is written whole."},
+    // Trusting the current root on this machine.
+    {Command::kTrustRoot, "trust-root", nullptr, false, true,
+     "Install the current root certificate in the system's trusted certificates",
+     "Writes the current root certificate as PEM to the system's directory of trusted\n"
+     "certificates (/usr/local/share/ca-certificates/kvcatool-<name>.crt, or the\n"
+     "directory in KVCATOOL_CA_DIR) and runs update-ca-certificates (or the program in\n"
+     "KVCATOOL_UPDATE_CA). Refuses a root of the classic profile, which TLS clients\n"
+     "refuse. Needs root."},
+    {Command::kUntrustRoot, "untrust-root", nullptr, false, true,
+     "Take the current root certificate out of the system's trusted certificates",
+     "Removes the file trust-root wrote for the current root, only when it holds that\n"
+     "certificate, and runs update-ca-certificates. Needs root."},
 };
 
 struct OptionSpec {
@@ -130,6 +142,8 @@ const OptionSpec kOptions[] = {
      "also show the algorithms, the key, the fingerprints and the extensions"},
     {"json", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot), 0,
      "print the contents and details as one JSON object, for scripts"},
+    {"nss", "DIR", Bit(Command::kTrustRoot) | Bit(Command::kUntrustRoot), 0,
+     "an NSS store (sql:DIR): not written by this program; says how\nto do it with NSS's certutil"},
     {"help", nullptr, kEvery, 0, "show this help"},
 };
 
@@ -348,7 +362,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     }
   }
   for (const char* pathOption : {"dir", "cert", "key", "out", "password-file", "root-password-file",
-                                 "export-password-file", "new-password-file", "name"}) {
+                                 "export-password-file", "new-password-file", "name", "nss"}) {
     if (inv.Has(pathOption) && inv.Get(pathOption).empty()) {
       result.text = UsageError(std::string("option '--") + pathOption + "' needs a value", entry->name);
       return result;

@@ -24,6 +24,8 @@ enum class Command {
   kExportKey,
   kExportP12,
   kChangePassword,
+  kTrustRoot,
+  kUntrustRoot,
 };
 
 // One parsed command line.

@@ -20,7 +20,9 @@
 #include "services/kvservices.h"
 #ifdef KVAPP_CERT_COMMANDS
 #include "app/cert_commands.h"
+#include "app/trust_root.h"
 #include "cryptokit/qmemory.h"
+#include "platform/trust_store.h"
 #endif
 
 namespace kvcli {
@@ -105,6 +107,8 @@ class Session {
       case Command::kExportKey: ExportKey(main); break;
       case Command::kExportP12: ExportP12(main); break;
       case Command::kChangePassword: ChangePassword(main); break;
+      case Command::kTrustRoot: Trust(main, true); break;
+      case Command::kUntrustRoot: Trust(main, false); break;
       case Command::kNone: break;
     }
   }
@@ -337,6 +341,23 @@ class Session {
       return;
     }
     WriteOutput(out, PemBlock("CERTIFICATE", bytes, der.size()), 0644, "Certificate");
+  }
+
+  // trust-root (|add|) and untrust-root: the current root in the system's
+  // trusted certificates.
+  void Trust(kvapp::MainDialog& main, bool add) {
+#ifdef KVAPP_CERT_COMMANDS
+    RestoreRoot(main, false);
+    if (!NeedRoot(main)) return;
+    kvplatform::PosixSystemTrustStore store = kvplatform::PosixSystemTrustStore::FromEnvironment();
+    const std::string nss = inv_.Has("nss") ? Absolute(inv_.Get("nss")) : std::string();
+    const kvapp::CommandOutcome outcome = add ? kvapp::TrustRoot(context_, store, main.rootCertPath(), nss, &PemBlock)
+                                              : kvapp::UntrustRoot(context_, store, main.rootCertPath(), nss);
+    status = outcome == kvapp::CommandOutcome::kSucceeded ? kExitSuccess : kExitFailure;
+#else
+    (void)main;
+    (void)add;
+#endif
   }
 
   void ExportKey(kvapp::MainDialog& main);
