@@ -67,7 +67,13 @@ std::string DateText(int64_t seconds) {
 
 }  // namespace
 
-bool IsCrlFileName(const std::string& path) { return EndsWithNoCase(path, ".crl"); }
+bool IsCrlFileName(const std::string& path) {
+  if (EndsWithNoCase(path, ".crl")) return true;
+  // A PEM file says what it holds in its first line.
+  std::string head;
+  if (!kvplatform::ReadRegularFile(path, kMaxCrlFile, head)) return false;
+  return head.compare(0, 24, "-----BEGIN X509 CRL-----") == 0;
+}
 
 int ReadCrlFile(const std::string& path, std::vector<unsigned char>& der) {
   der.clear();

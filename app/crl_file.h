@@ -41,7 +41,8 @@ struct CrlContents {
 // large or its PEM block is broken.
 int ReadCrlFile(const std::string& path, std::vector<unsigned char>& der);
 
-// True when |path| names a CRL file by its extension (".crl", any case).
+// True when |path| names a CRL file: by its extension (".crl", any case), or
+// a PEM file that starts with "-----BEGIN X509 CRL-----".
 bool IsCrlFileName(const std::string& path);
 
 // Decodes |der| into |contents|. 0 or the toolkit's status.

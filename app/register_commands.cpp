@@ -241,4 +241,16 @@ CommandOutcome RegisterExisting(AppContext& context, const std::string& rootCert
   return CommandOutcome::kSucceeded;
 }
 
+bool RegisterExpiryLine(AppContext& context, const std::string& rootCertPath, int64_t now, std::string& line) {
+  char path[4096];
+  if (errKVRegisterPath(rootCertPath.c_str(), path, sizeof path) != 0 || !context.files.Find(path)) return false;
+  RootRegister reg(context);
+  if (reg.Open(rootCertPath) != 0) return false;
+  if (!ExpiryLine(reg.get(), now, line)) {
+    context.Error("The register " + EscapeForDisplay(reg.databasePath()) + " cannot be read.");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace kvapp
