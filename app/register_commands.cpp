@@ -119,6 +119,15 @@ CommandOutcome RevokeIssued(AppContext& context, const std::string& rootCertPath
   if (reg.Open(rootCertPath) != 0) return CommandOutcome::kFailed;
   IssuedEntry entry;
   int rc = FindIssued(reg.get(), serial, entry);
+  // A classic serial number is text: its octets are hexadecimal characters,
+  // and that is how the contents display shows it. Given that way, it is
+  // found by the hexadecimal of its characters.
+  const std::string asCharacters = Hex(reinterpret_cast<const unsigned char*>(serialHex.data()), serialHex.size(), "");
+  if (rc == KV_REG_NOT_FOUND && serialHex.size() * 2 <= kMaxSerialDigits &&
+      FindIssued(reg.get(), asCharacters, entry) == 0) {
+    serial = asCharacters;
+    rc = 0;
+  }
   if (rc == KV_REG_NOT_FOUND) {
     context.Error("No certificate with serial number " + serial + " is recorded in the register " +
                   EscapeForDisplay(reg.databasePath()) + ".");
