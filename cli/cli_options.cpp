@@ -51,7 +51,9 @@ const CommandSpec kCommands[] = {
     {Command::kList, "list", "[DIR]", false, false, "List the certificate and key files of a directory",
      "Lists the files of DIR (default: the working directory) that match the filter."},
     {Command::kStatus, "status", nullptr, false, false, "Show the current root certificate and its key file",
-     "Exits with 0 when a root is current, with 1 when none is."},
+     "Exits with 0 when a root is current, with 1 when none is. When the root has a\n"
+     "register, a line says how many issued certificates are expired or expire\n"
+     "within 30 days."},
     {Command::kExportCert, "export-cert", "CERT", true, false, "Write a certificate file as PEM",
      "Writes the certificate CERT as PEM (\"BEGIN CERTIFICATE\"). An existing file is\n"
      "never overwritten."},
