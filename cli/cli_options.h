@@ -26,6 +26,11 @@ enum class Command {
   kChangePassword,
   kTrustRoot,
   kUntrustRoot,
+  // The issued-certificate register.
+  kIssued,
+  kRegisterExisting,
+  kRevoke,
+  kCrl,
 };
 
 // One parsed command line.
