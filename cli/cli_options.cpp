@@ -166,8 +166,6 @@ const OptionSpec kOptions[] = {
     // Contents display (view, view-root).
     {"all", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot), 0,
      "also show the algorithms, the key, the fingerprints and the extensions"},
-    {"json", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot), 0,
-     "print the contents and details as one JSON object, for scripts"},
     {"nss", "DIR", Bit(Command::kTrustRoot) | Bit(Command::kUntrustRoot), 0,
      "an NSS store (sql:DIR): not written by this program; says how\nto do it with NSS's certutil"},
     {"json", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot) | Bit(Command::kIssued), 0,
