@@ -1,7 +1,7 @@
-// SHA-512 and SHA-384 (FIPS 180-4): the compression over 64-bit words, the
-// buffering and padding both share, and their initial values and output
-// lengths, and the choice between the vector message schedule and the
-// portable compression below.
+// SHA-512 and SHA-384 (FIPS 180-4): the round constants, the buffering and
+// padding both share, their initial values and output lengths, and the
+// choice between the vector message schedule and the portable compression
+// (whose rounds are in sha512_blocks.h).
 #include <cstddef>
 #include <cstring>
 

@@ -108,15 +108,15 @@ KVCA_AVX2_TARGET inline void NextTwoWords(ScheduleWord* at) {
 constexpr int kWordsPerBlock = 16;
 
 // The 80 rounds of one block whose K[t] + W[t] are kw[kWordStride * t]. When
-// kExpand, words |at| to |at| + 15 of the next group are expanded (into
-// kw[kTo]) in between.
+// kExpand, the sixteen words of the next group from |at| on are expanded
+// (into their kw[kTo]) in between.
 template <bool kExpand, int kTo>
 KVCA_AVX2_TARGET inline void Rounds(uint64_t state[8], const uint64_t* kw, ScheduleWord* at) {
   uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
   uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
   uint64_t x = b ^ c, y;
-  for (int t = 0; t < kRounds; t += 8, kw += 8 * kWordStride) {
-#define SHA512_KW_AT(j) kw[kWordStride * (j)]
+  for (int t = 0; t < kRounds; t += 8) {
+#define SHA512_KW_AT(j) kw[kWordStride * (t + (j))]
     SHA512_EIGHT(SHA512_KW_AT);
 #undef SHA512_KW_AT
     if constexpr (kExpand) {
@@ -137,8 +137,7 @@ KVCA_AVX2_TARGET inline void Rounds(uint64_t state[8], const uint64_t* kw, Sched
 }
 
 // The rounds of the four blocks of a group whose schedule is in kw[kFrom],
-// while the four blocks at |next| are expanded
-// into kw[kFrom ^ 1].
+// while the four blocks at |next| are expanded into kw[kFrom ^ 1].
 template <int kFrom>
 KVCA_AVX2_TARGET inline void GroupRounds(uint64_t state[8], ScheduleWord* s, const uint8_t* next) {
   constexpr int kTo = kFrom ^ 1;
@@ -157,14 +156,16 @@ KVCA_AVX2_TARGET inline void ExpandRest(ScheduleWord* s) {
 
 }  // namespace
 
-// Below four blocks the vectors would sit mostly idle; the rounds then run
-// on the portable code, with the BMI2 rotations.
+// Short runs of blocks, and the one to three a run of groups leaves over, go
+// through the portable rounds, built here with the BMI2 rotations.
 KVCA_AVX2_TARGET static void BlocksBmi2(uint64_t state[8], const uint8_t* p, size_t blocks) {
   Sha512BlocksScalar(state, p, blocks);
 }
 
 KVCA_AVX2_TARGET void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* p, size_t blocks) {
-  if (blocks < kLanes) {
+  // The pipeline needs two groups to overlap anything, and setting it up and
+  // wiping it afterwards cost about a block's rounds.
+  if (blocks < 2 * kLanes) {
     BlocksBmi2(state, p, blocks);
     return;
   }
@@ -190,7 +191,6 @@ KVCA_AVX2_TARGET void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* p, size
   const auto* kw = reinterpret_cast<const uint64_t*>(&s[0].kw[from]);
   for (size_t lane = 0; lane < kLanes; ++lane) Rounds<false, 0>(state, kw + lane, nullptr);
   QMem_Wipe(s, sizeof s);
-  // The last one to three blocks.
   if (blocks != 0) BlocksBmi2(state, p, blocks);
 }
 

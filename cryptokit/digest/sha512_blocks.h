@@ -20,8 +20,10 @@ extern const uint64_t kSha512RoundConstants[80];
 void Sha512BlocksPortable(uint64_t state[8], const uint8_t* p, size_t blocks);
 
 // Expands the message schedules of four blocks at once in AVX2 vectors (one
-// block a lane) and runs the rounds with the BMI2 rotations. Only call it
-// when Sha512CpuHasAvx2() is true.
+// block a lane), the next four while the rounds of the present four run with
+// the BMI2 rotations; runs of fewer than eight blocks, and the one to three
+// left after the groups of four, take the portable rounds. Only call it when
+// Sha512CpuHasAvx2() is true.
 void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* p, size_t blocks);
 bool Sha512CpuHasAvx2();
 
