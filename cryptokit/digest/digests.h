@@ -105,8 +105,10 @@ void Sha256UseShaInstructions(bool use);
 bool Sha256HasShaInstructions();
 
 // Selects the SHA-384/SHA-512 compression: true (the default) expands the
-// message schedules of four blocks at a time in AVX2 vectors when the
-// processor has AVX2 and BMI2, false always uses the portable code. Meant
+// message schedules of four blocks at a time in AVX2 vectors, overlapped
+// with the rounds of the four before, when the processor has AVX2 and BMI2
+// (shorter runs of blocks still take the portable rounds, with the BMI2
+// rotations); false always uses the portable code. Meant
 // for tests and benchmarks.
 void Sha512UseVectorSchedule(bool use);
 // Whether the processor offers AVX2 and BMI2 (and the system saves the

@@ -1,7 +1,7 @@
-// SHA-512 and SHA-384 (FIPS 180-4): the compression over 64-bit words, the
-// buffering and padding both share, and their initial values and output
-// lengths, and the choice between the vector message schedule and the
-// portable compression below.
+// SHA-512 and SHA-384 (FIPS 180-4): the round constants, the buffering and
+// padding both share, their initial values and output lengths, and the
+// choice between the vector message schedule and the portable compression
+// (whose rounds are in sha512_blocks.h).
 #include <cstddef>
 #include <cstring>
 
@@ -53,46 +53,7 @@ BlocksFn ChosenBlocks() { return g_preferAvx2 && CpuHasAvx2() ? Sha512BlocksAvx2
 
 }  // namespace
 
-// The message schedule lives in a 16-word ring: W[t] for t >= 16 replaces
-// W[t-16]. |i| is t mod 16, a constant in the unrolled rounds.
-#define SHA512_W_LOAD(i) (w[i] = Load64Be(p + 8 * (i)))
-#define SHA512_W_NEXT(i)                                                                             \
-  (w[i] += SHA512_SMALL1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] + SHA512_SMALL0(w[((i) + 1) & 15]))
-#define SHA512_KW_LOAD_0(j) (kSha512RoundConstants[(j)] + SHA512_W_LOAD(j))
-#define SHA512_KW_LOAD_8(j) (kSha512RoundConstants[8 + (j)] + SHA512_W_LOAD(8 + (j)))
-#define SHA512_KW_NEXT_0(j) (kSha512RoundConstants[t + (j)] + SHA512_W_NEXT(j))
-#define SHA512_KW_NEXT_8(j) (kSha512RoundConstants[t + 8 + (j)] + SHA512_W_NEXT(8 + (j)))
-
-void Sha512BlocksPortable(uint64_t state[8], const uint8_t* p, size_t blocks) {
-  uint64_t w[16];
-  for (; blocks != 0; --blocks, p += 128) {
-    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-    uint64_t x = b ^ c, y;
-    SHA512_EIGHT(SHA512_KW_LOAD_0);
-    SHA512_EIGHT(SHA512_KW_LOAD_8);
-    for (int t = 16; t < 80; t += 16) {
-      SHA512_EIGHT(SHA512_KW_NEXT_0);
-      SHA512_EIGHT(SHA512_KW_NEXT_8);
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-  }
-  QMem_Wipe(w, sizeof w);
-}
-
-#undef SHA512_KW_NEXT_8
-#undef SHA512_KW_NEXT_0
-#undef SHA512_KW_LOAD_8
-#undef SHA512_KW_LOAD_0
-#undef SHA512_W_NEXT
-#undef SHA512_W_LOAD
+void Sha512BlocksPortable(uint64_t state[8], const uint8_t* p, size_t blocks) { Sha512BlocksScalar(state, p, blocks); }
 
 void Sha512UseVectorSchedule(bool use) { g_preferAvx2 = use; }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "cryptokit/digest/byte_order.h"
+#include "cryptokit/qmemory.h"
 
 namespace qk {
 
@@ -19,8 +20,10 @@ extern const uint64_t kSha512RoundConstants[80];
 void Sha512BlocksPortable(uint64_t state[8], const uint8_t* p, size_t blocks);
 
 // Expands the message schedules of four blocks at once in AVX2 vectors (one
-// block a lane) and runs the rounds with the BMI2 rotations. Only call it
-// when Sha512CpuHasAvx2() is true.
+// block a lane), the next four while the rounds of the present four run with
+// the BMI2 rotations; runs of fewer than eight blocks, and the one to three
+// left after the groups of four, take the portable rounds. Only call it when
+// Sha512CpuHasAvx2() is true.
 void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* p, size_t blocks);
 bool Sha512CpuHasAvx2();
 
@@ -60,6 +63,50 @@ Sha512BlocksFn Sha512SelectedBlocks();
   SHA512_ROUND(d, e, f, g, h, a, b, c, KW(5), y, x);      \
   SHA512_ROUND(c, d, e, f, g, h, a, b, KW(6), x, y);      \
   SHA512_ROUND(b, c, d, e, f, g, h, a, KW(7), y, x)
+
+// The portable compression itself, inline so that a kernel built for a newer
+// processor can run it with that processor's instructions (the BMI2
+// rotations) on the blocks it leaves over. The message schedule lives in a
+// 16-word ring: W[t] for t >= 16 replaces W[t-16]; |i| is t mod 16, a
+// constant in the unrolled rounds.
+#define SHA512_W_LOAD(i) (w[i] = Load64Be(p + 8 * (i)))
+#define SHA512_W_NEXT(i) \
+  (w[i] += SHA512_SMALL1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] + SHA512_SMALL0(w[((i) + 1) & 15]))
+#define SHA512_KW_LOAD_0(j) (kSha512RoundConstants[(j)] + SHA512_W_LOAD(j))
+#define SHA512_KW_LOAD_8(j) (kSha512RoundConstants[8 + (j)] + SHA512_W_LOAD(8 + (j)))
+#define SHA512_KW_NEXT_0(j) (kSha512RoundConstants[t + (j)] + SHA512_W_NEXT(j))
+#define SHA512_KW_NEXT_8(j) (kSha512RoundConstants[t + 8 + (j)] + SHA512_W_NEXT(8 + (j)))
+
+__attribute__((always_inline)) inline void Sha512BlocksScalar(uint64_t state[8], const uint8_t* p, size_t blocks) {
+  uint64_t w[16];
+  for (; blocks != 0; --blocks, p += 128) {
+    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+    uint64_t x = b ^ c, y;
+    SHA512_EIGHT(SHA512_KW_LOAD_0);
+    SHA512_EIGHT(SHA512_KW_LOAD_8);
+    for (int t = 16; t < 80; t += 16) {
+      SHA512_EIGHT(SHA512_KW_NEXT_0);
+      SHA512_EIGHT(SHA512_KW_NEXT_8);
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+  }
+  QMem_Wipe(w, sizeof w);
+}
+
+#undef SHA512_KW_NEXT_8
+#undef SHA512_KW_NEXT_0
+#undef SHA512_KW_LOAD_8
+#undef SHA512_KW_LOAD_0
+#undef SHA512_W_NEXT
+#undef SHA512_W_LOAD
 
 }  // namespace qk
 
