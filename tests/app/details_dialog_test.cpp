@@ -284,7 +284,14 @@ TEST_F(DetailsTest, ContextHelp) {
   d->OnContextMenu();
   ASSERT_EQ(ui_.help.size(), 2u);
   EXPECT_EQ(ui_.help[0].context, 0x50000u + 1018u);
-  EXPECT_EQ(ui_.help[1].table.size(), 10u);
+  // The nine fields and buttons, the profile's two radio buttons and the key
+  // size, then (0, 0).
+  EXPECT_EQ(ui_.help[1].table.size(), 13u);
+  EXPECT_EQ(ui_.help[1].table[11], (std::pair<uint32_t, uint32_t>{1042u, 0x50000u + 1042u}));
+  // A classic server dialog shows none of the profile's controls.
+  auto server = Open(kvapp::kModeNewServer);
+  server->OnContextMenu();
+  EXPECT_EQ(ui_.help.back().table.size(), 10u);
 }
 
 }  // namespace

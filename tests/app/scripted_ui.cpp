@@ -27,6 +27,10 @@ bool ScriptedUi::AskYesNo(const std::string& text) {
 }
 
 bool ScriptedUi::AskRootPassword(std::string& password) {
+  return AskRootPasswordUpTo(kvapp::kRootPasswordMaxChars, password);
+}
+
+bool ScriptedUi::AskRootPasswordUpTo(size_t maxChars, std::string& password) {
   events.push_back({"password", ""});
   password.clear();
   if (passwords.empty()) {
@@ -36,7 +40,7 @@ bool ScriptedUi::AskRootPassword(std::string& password) {
   std::optional<std::string> answer = passwords.front();
   passwords.pop_front();
   if (!answer) return false;
-  password = answer->substr(0, kvapp::kRootPasswordMaxChars);
+  password = answer->substr(0, maxChars);
   return true;
 }
 

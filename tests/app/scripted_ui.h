@@ -60,6 +60,9 @@ class ScriptedUi : public kvapp::UserInterface {
   void ShowMessage(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
   bool AskRootPassword(std::string& password) override;
+  // As a prompt does, an answer is held to |maxChars| characters (in bytes:
+  // the tests' long answers are ASCII).
+  bool AskRootPasswordUpTo(size_t maxChars, std::string& password) override;
   bool ChooseFileToOpen(const std::string& filter, const std::string& initialName, std::string& path) override;
   bool ChooseDirectory(const std::string& filter, const std::string& initialName, std::string& path) override;
   void ShowProgress(const std::string& text) override;
