@@ -558,7 +558,7 @@ QWidget* CertDetailsView::MakeProfilePanel() {
     const int indent = radio->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth) +
                        radio->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing);
     purpose->setContentsMargins(indent, 0, 0, 4);
-    panel->addWidget(radio);
+    panel->addWidget(radio, 0, Qt::AlignLeft);
     panel->addWidget(purpose);
   }
   return profilePanel_;
