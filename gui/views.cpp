@@ -114,30 +114,36 @@ namespace {
 // QLineEdit's own maximum counts UTF-16 units; the dialogs count characters.
 class CharacterLimit : public QValidator {
  public:
-  CharacterLimit(size_t maxChars, QLineEdit* edit) : QValidator(edit), edit_(edit), maxChars_(maxChars) {}
-  void SetLimit(size_t maxChars) { maxChars_ = maxChars; }
+  CharacterLimit(size_t maxChars, QObject* parent) : QValidator(parent), maxChars_(maxChars) {}
+  // |shrinkFrom|: the length of a text already over a limit lowered under it;
+  // shorter texts are taken so that it can be corrected.
+  void SetLimit(size_t maxChars, size_t shrinkFrom) {
+    maxChars_ = maxChars;
+    shrinkFrom_ = shrinkFrom;
+  }
   State validate(QString& input, int&) const override {
     const size_t length = kvapp::Utf8Length(input.toStdString());
-    // The edit still holds the text before the change: a text over a limit
-    // lowered under it may be shortened (the logic refuses it meanwhile).
-    if (length <= maxChars_ || length < kvapp::Utf8Length(edit_->text().toStdString())) return Acceptable;
-    return Invalid;
+    return length <= maxChars_ || length < shrinkFrom_ ? Acceptable : Invalid;
   }
 
  private:
-  QLineEdit* edit_;
   size_t maxChars_;
+  size_t shrinkFrom_ = 0;
 };
 
-}  // namespace
-
-void LimitCharacters(QLineEdit* edit, size_t maxChars) {
-  if (auto* limit = const_cast<CharacterLimit*>(dynamic_cast<const CharacterLimit*>(edit->validator()))) {
-    limit->SetLimit(maxChars);
+// Sets the limit of |edit| to |maxChars| while its text has |currentChars|
+// characters.
+void SetCharacterLimit(QLineEdit* edit, size_t maxChars, size_t currentChars) {
+  if (auto* limit = dynamic_cast<CharacterLimit*>(const_cast<QValidator*>(edit->validator()))) {
+    limit->SetLimit(maxChars, currentChars > maxChars ? currentChars : 0);
     return;
   }
   edit->setValidator(new CharacterLimit(maxChars, edit));
 }
+
+}  // namespace
+
+void LimitCharacters(QLineEdit* edit, size_t maxChars) { SetCharacterLimit(edit, maxChars, 0); }
 
 // ---- ControlDialog ----
 
@@ -617,8 +623,10 @@ void CertDetailsView::Refresh() {
     const QString value = textOf(id);
     if (edit->text() != value) edit->setText(value);
     edit->setEnabled(logic_.IsEnabled(id));
+    // A text over a limit lowered under it (the profile changed) may still
+    // be shortened; the logic refuses it meanwhile.
     const size_t limit = logic_.Limit(id);
-    if (limit != 0) LimitCharacters(edit, limit);
+    if (limit != 0) SetCharacterLimit(edit, limit, kvapp::Utf8Length(edit->text().toStdString()));
   }
   if (furtherNames_->toPlainText() != textOf(kvapp::kIdFurtherNames)) {
     furtherNames_->setPlainText(textOf(kvapp::kIdFurtherNames));

@@ -49,9 +49,8 @@ int ControlIdOf(const QWidget* widget);
 QWidget* FindControl(const QWidget* root, int id);
 // Holds |edit| to |maxChars| characters counted as the logic counts them
 // (UTF-8 code points, so a character outside the BMP counts once): an edit
-// or paste that would go over is refused whole. An edit that shortens a text
-// already over the limit (the limit lowered under it) is taken. Called again
-// it changes the limit.
+// or paste that would go over is refused whole. Called again it changes the
+// limit.
 void LimitCharacters(QLineEdit* edit, size_t maxChars);
 
 // A dialog whose controls answer F1, What's This and the context menu with
