@@ -191,16 +191,19 @@ int CertCommands::SelectRoot(const std::string& certPath) {
     context_.Error(FormatText(LoadString(2038), certPath));
     return 0;
   }
+  // The prompt takes as many characters as the key file's form allows.
+  const bool modernKey = IsModernKeyFile(keyPath);
+  const size_t maxChars = modernKey ? kModernPasswordMaxChars : kRootPasswordMaxChars;
   std::string password;
   for (;;) {
-    if (!context_.ui.AskRootPassword(password)) {
+    if (!context_.ui.AskRootPasswordUpTo(maxChars, password)) {
       WipeString(password);
       return 0;
     }
     // A password longer than the prompt takes is refused, never cut: a cut
     // one could unlock a key whose password is only its beginning.
-    if (Utf8Length(password) > kRootPasswordMaxChars) {
-      context_.Error(2013);
+    if (Utf8Length(password) > maxChars) {
+      context_.Error(modernKey ? 2060 : 2013);
       WipeString(password);
       continue;
     }
@@ -283,6 +286,8 @@ CommandOutcome CertCommands::NewServerCertificateAndKeys() {
   CertDetailsDialog details(main_, kModeNewServer, WithTrailingSlash(main_.currentDirectory()), "");
   details.organization = main_.rememberedOrganization();
   details.country = main_.rememberedCountry();
+  // The dialog offers the choices of the root's profile.
+  details.profile = CertFileProfile(main_.rootCertPath());
   if (!context_.ui.RunCertDetailsDialog(details)) return CommandOutcome::kCancelled;
   const int profile = CertFileProfile(main_.rootCertPath());
   if (CheckProfileChoices(details, profile, false) != 0) return CommandOutcome::kFailed;
@@ -469,6 +474,8 @@ CommandOutcome CertCommands::CreateServerCertificate() {
   CertDetailsDialog details(main_, kModeCertForKey, dir, base);
   details.organization = main_.rememberedOrganization();
   details.country = main_.rememberedCountry();
+  // The dialog offers the choices of the root's profile.
+  details.profile = CertFileProfile(main_.rootCertPath());
   if (!context_.ui.RunCertDetailsDialog(details)) return CommandOutcome::kCancelled;
   const int profile = CertFileProfile(main_.rootCertPath());
   if (CheckProfileChoices(details, profile, false) != 0) return CommandOutcome::kFailed;

@@ -52,8 +52,6 @@ std::string UtcText(int64_t seconds) {
   return text;
 }
 
-bool ValidKeyBits(int bits) { return bits == 0 || bits == 2048 || bits == 3072 || bits == 4096; }
-
 }  // namespace
 
 int CertFileProfile(const std::string& certPath) {
@@ -74,11 +72,11 @@ int CertCommands::CheckProfileChoices(const CertDetailsDialog& details, int prof
     }
     return 0;
   }
-  if (!ValidKeyBits(details.keyBits)) {
-    context_.Error(2043);
-    return -1;
-  }
   if (newRoot) {
+    if (!ValidModernKeyBits(details.keyBits)) {
+      context_.Error(2043);
+      return -1;
+    }
     // A root's validity is fixed and it names no servers.
     if (details.days != 0 || !details.furtherNames.empty()) {
       context_.Error(2044);
@@ -86,23 +84,7 @@ int CertCommands::CheckProfileChoices(const CertDetailsDialog& details, int prof
     }
     return 0;
   }
-  if (details.days != 0 && (details.days < 1 || details.days > KV_MODERN_MAX_DAYS)) {
-    context_.Error(2042);
-    return -1;
-  }
-  if (details.furtherNames.size() + 1 > KV_MODERN_MAX_NAMES) {
-    context_.Error(2050);
-    return -1;
-  }
-  std::vector<std::string> names{details.hostName};
-  names.insert(names.end(), details.furtherNames.begin(), details.furtherNames.end());
-  for (const std::string& name : names) {
-    if (name.find('\0') != std::string::npos || errKVCheckServerName(name.c_str()) != 0) {
-      context_.Error(FormatText(LoadString(2041), name));
-      return -1;
-    }
-  }
-  return 0;
+  return details.CheckServerChoices();
 }
 
 int CertCommands::CreateModernRootCertAndKeys(CertNameFields fields, const std::string& certPath,

@@ -14,8 +14,9 @@ namespace kvapp {
 namespace {
 
 // Password buffers of the commands: room for the longest password the
-// dialogs take (16 characters of up to 4 UTF-8 bytes) and its terminator.
-constexpr size_t kPasswordBufferSize = 4 * 16 + 1;
+// dialogs take (64 characters of up to 4 UTF-8 bytes, for a modern key file)
+// and its terminator.
+constexpr size_t kPasswordBufferSize = 4 * kModernPasswordMaxChars + 1;
 
 // |password| in a zero-filled buffer with its terminator. The dialogs refuse
 // longer passwords; should one come here, it is cut at a character boundary.
@@ -105,6 +106,8 @@ int WriteKeyFile(AppContext& context, const unsigned char* publicKey, int public
   QMem_Wipe(encrypted, sizeof encrypted);
   return rc;
 }
+
+bool IsModernKeyFile(const std::string& keyPath) { return iKeyFileIsModern(keyPath.c_str()) == 1; }
 
 int CheckRootKeyPassword(AppContext& context, const std::string& keyPath, const std::string& password) {
   if (!context.FileExists(keyPath)) {

@@ -3,6 +3,7 @@
 #ifndef KVCATOOL_APP_KEY_FILES_H
 #define KVCATOOL_APP_KEY_FILES_H
 
+#include <cstddef>
 #include <string>
 
 #include "app/context.h"
@@ -11,6 +12,12 @@ namespace kvapp {
 
 // Size of every key buffer the commands hold.
 constexpr int kKeyBufferSize = 4096;
+
+// Key passwords, in characters: 8 to 16 for a classic key file, 8 to 64 for
+// a modern one (its private key in the PBES2 record).
+constexpr size_t kMinPasswordChars = 8;
+constexpr size_t kClassicPasswordMaxChars = 16;
+constexpr size_t kModernPasswordMaxChars = 64;
 
 // Generates a key pair with a modulus of |modulusBytes| bytes: the public and
 // private key encodings go to |publicKey| and |privateKey| (capacities in
@@ -51,6 +58,11 @@ std::string KeyFileFor(const AppContext& context, const std::string& certPath);
 // The key file |keyPath| as it is on disk: itself, or the file whose name
 // differs only in the case of its extension (see KeyFileFor).
 std::string ExistingKeyFile(const AppContext& context, const std::string& keyPath);
+
+// True when the key file |keyPath| holds its private key in the modern
+// (PBES2) record; false for a classic key file and for one that cannot be
+// read.
+bool IsModernKeyFile(const std::string& keyPath);
 
 // 0 when |password| decrypts the private key of the key file |keyPath|;
 // -1 (reported) when the file does not exist; otherwise the service's code.

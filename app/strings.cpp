@@ -91,6 +91,7 @@ constexpr StringEntry kStrings[] = {
      "The key of %s has fewer than 2048 bits; a server certificate of the modern profile needs a key of 2048 bits "
      "or more."},
     {2053, "modern"},
+    {2060, "Key password must be between 8 and 64 characters."},
     {57344, "Orvane Inc. Certificate Tool"},
 };
 

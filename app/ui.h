@@ -22,7 +22,8 @@ struct CertContentsFields;
 
 // Id of the caption every message box carries ("Orvane Inc. Certificate Tool").
 constexpr int kMessageCaptionId = 57344;
-// Most characters the root password prompt accepts.
+// Most characters the root password prompt accepts for a classic root key
+// file (see AskRootPasswordUpTo for a modern one).
 constexpr size_t kRootPasswordMaxChars = 16;
 
 // How a help topic is asked for.
@@ -80,6 +81,16 @@ class UserInterface {
   virtual void ShowCertContents(const CertContentsFields& fields) = 0;
   // The About box with its one line of text.
   virtual void ShowAbout(const std::string& productLine) = 0;
+
+  // The root password prompt of AskRootPassword holding the entry to
+  // |maxChars| characters: kRootPasswordMaxChars for a classic root key file,
+  // 64 (kModernPasswordMaxChars, key_files.h) for a modern one. A front end
+  // without a limit of its own keeps the default, which asks through
+  // AskRootPassword.
+  virtual bool AskRootPasswordUpTo(size_t maxChars, std::string& password) {
+    (void)maxChars;
+    return AskRootPassword(password);
+  }
 };
 
 }  // namespace kvapp

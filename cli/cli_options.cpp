@@ -22,9 +22,11 @@ struct CommandSpec {
 
 const CommandSpec kCommands[] = {
     {Command::kNewRoot, "new-root", nullptr, false, true, "Create a root certificate and key file; make it the current root",
-     "Creates a 2048-bit key pair in a new key file, its private key encrypted under a\n"
-     "new password (asked twice), and a self-signed root certificate, then makes it the\n"
-     "current root. The file names default to <host>.crt and <host>.key in the directory."},
+     "Creates a 2048-bit key pair (with --profile modern, --key-bits bits) in a new key\n"
+     "file, its private key encrypted under a new password (asked twice; 8 to 16\n"
+     "characters, 8 to 64 for the modern profile), and a self-signed root certificate,\n"
+     "then makes it the current root. The file names default to <host>.crt and\n"
+     "<host>.key in the directory."},
     {Command::kSelectRoot, "select-root", "CERT", true, true, "Make an existing root certificate the current root",
      "Checks the certificate, its key file (same name, .key) and that it is self-signed,\n"
      "asks for the root key password and remembers the root."},
@@ -32,9 +34,11 @@ const CommandSpec kCommands[] = {
      "Shows subject, issuer, validity dates, version and serial number of the current root."},
     {Command::kNewServer, "new-server", nullptr, false, true,
      "Create a server certificate and key file, signed by the current root",
-     "Creates a 1024-bit key pair in a new key file under a new password (asked twice)\n"
-     "and a certificate for it issued by the current root (the root key password is\n"
-     "asked for). Organization and country default to those of the current root."},
+     "Creates a key pair in a new key file under a new password (asked twice) and a\n"
+     "certificate for it issued by the current root (the root key password is asked\n"
+     "for). Under a classic root the key has 1024 bits and the password 8 to 16\n"
+     "characters; under a modern root 2048 bits (or --key-bits) and the password 8 to\n"
+     "64 characters. Organization and country default to those of the current root."},
     {Command::kCreateServerCert, "create-server-cert", "KEYFILE", true, true,
      "Create a server certificate for an existing key file",
      "Unlocks KEYFILE with its password and issues a certificate for its key, signed by\n"

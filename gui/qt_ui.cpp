@@ -92,8 +92,12 @@ bool QtUserInterface::AskYesNo(const std::string& text) {
 }
 
 bool QtUserInterface::AskRootPassword(std::string& password) {
+  return AskRootPasswordUpTo(kvapp::kRootPasswordMaxChars, password);
+}
+
+bool QtUserInterface::AskRootPasswordUpTo(size_t maxChars, std::string& password) {
   kvapp::WipeString(password);
-  RootPasswordView dialog(*this, DialogParent());
+  RootPasswordView dialog(*this, DialogParent(), maxChars);
   runner_.Exec(dialog);
   if (dialog.result() != QDialog::Accepted) return false;
   password = dialog.passwordField()->text().toStdString();

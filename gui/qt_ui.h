@@ -77,6 +77,7 @@ class QtUserInterface : public kvapp::UserInterface {
   bool RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) override;
   void ShowCertContents(const kvapp::CertContentsFields& fields) override;
   void ShowAbout(const std::string& productLine) override;
+  bool AskRootPasswordUpTo(size_t maxChars, std::string& password) override;
 
   // The window new dialogs are centred on (the main dialog once it runs).
   void SetMainWindow(QWidget* window) { mainWindow_ = window; }

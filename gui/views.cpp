@@ -18,6 +18,8 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -113,17 +115,35 @@ namespace {
 class CharacterLimit : public QValidator {
  public:
   CharacterLimit(size_t maxChars, QObject* parent) : QValidator(parent), maxChars_(maxChars) {}
+  // |shrinkFrom|: the length of a text already over a limit lowered under it;
+  // shorter texts are taken so that it can be corrected.
+  void SetLimit(size_t maxChars, size_t shrinkFrom) {
+    maxChars_ = maxChars;
+    shrinkFrom_ = shrinkFrom;
+  }
   State validate(QString& input, int&) const override {
-    return kvapp::Utf8Length(input.toStdString()) <= maxChars_ ? Acceptable : Invalid;
+    const size_t length = kvapp::Utf8Length(input.toStdString());
+    return length <= maxChars_ || length < shrinkFrom_ ? Acceptable : Invalid;
   }
 
  private:
   size_t maxChars_;
+  size_t shrinkFrom_ = 0;
 };
+
+// Sets the limit of |edit| to |maxChars| while its text has |currentChars|
+// characters.
+void SetCharacterLimit(QLineEdit* edit, size_t maxChars, size_t currentChars) {
+  if (auto* limit = dynamic_cast<CharacterLimit*>(const_cast<QValidator*>(edit->validator()))) {
+    limit->SetLimit(maxChars, currentChars > maxChars ? currentChars : 0);
+    return;
+  }
+  edit->setValidator(new CharacterLimit(maxChars, edit));
+}
 
 }  // namespace
 
-void LimitCharacters(QLineEdit* edit, size_t maxChars) { edit->setValidator(new CharacterLimit(maxChars, edit)); }
+void LimitCharacters(QLineEdit* edit, size_t maxChars) { SetCharacterLimit(edit, maxChars, 0); }
 
 // ---- ControlDialog ----
 
@@ -412,31 +432,72 @@ CertDetailsView::CertDetailsView(kvapp::CertDetailsDialog& logic, QtUserInterfac
     int id;
     const char* label;
   };
+  // The rows in the order shown; a row the mode and profile do not offer is
+  // hidden whole (no gap is left).
   const FieldSpec specs[] = {
-      {kvapp::kIdHostName, "Host Name:"},       {kvapp::kIdOrganization, "Organization:"},
-      {kvapp::kIdCountry, "Country:"},          {kvapp::kIdCertFile, "Certificate File:"},
-      {kvapp::kIdKeyFile, "Key File:"},         {kvapp::kIdPassword, "Key Password:"},
+      {kvapp::kIdHostName, "Host Name:"},
+      {kvapp::kIdFurtherNames, "Further Names:"},
+      {kvapp::kIdOrganization, "Organization:"},
+      {kvapp::kIdCountry, "Country:"},
+      {kvapp::kIdKeySize, "Key Size:"},
+      {kvapp::kIdValidityDays, "Validity (days):"},
+      {kvapp::kIdCertFile, "Certificate File:"},
+      {kvapp::kIdKeyFile, "Key File:"},
+      {kvapp::kIdPassword, "Key Password:"},
       {kvapp::kIdConfirmPassword, "Confirm Password:"},
   };
+  const kvapp::CertDetailsDialog::Controls& c = logic_.controls();
   auto* grid = new QGridLayout;
   int row = 0;
   for (const FieldSpec& entry : specs) {
-    auto* edit = new QLineEdit;
-    SetControlId(edit, entry.id);
-    size_t limit = kvapp::CertDetailsDialog::TextLimit(entry.id);
-    if (limit != 0) LimitCharacters(edit, limit);
-    if (entry.id == kvapp::kIdPassword || entry.id == kvapp::kIdConfirmPassword) {
-      edit->setEchoMode(QLineEdit::Password);
-    }
-    if (entry.id == kvapp::kIdCountry) edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("WWW")) + 16);
-    if (entry.id == kvapp::kIdCertFile || entry.id == kvapp::kIdKeyFile) edit->setMinimumWidth(340);
-    fields_[entry.id] = edit;
     const int id = entry.id;
-    connect(edit, &QLineEdit::textEdited, this, [this, id](const QString& text) { Edited(id, text); });
-    grid->addWidget(Label(QString::fromUtf8(entry.label), edit, entry.id), row, 0);
-    grid->addWidget(edit, row, 1);
-    if (entry.id == kvapp::kIdCertFile || entry.id == kvapp::kIdKeyFile) {
-      const int buttonId = entry.id == kvapp::kIdCertFile ? kvapp::kIdCertDirectory : kvapp::kIdKeyDirectory;
+    QWidget* control = nullptr;
+    if (id == kvapp::kIdKeySize) {
+      keySize_ = new QComboBox;
+      auto items = c.items.find(id);
+      if (items != c.items.end()) {
+        for (const std::string& item : items->second) keySize_->addItem(Text(item));
+      }
+      SetControlId(keySize_, id);
+      connect(keySize_, &QComboBox::activated, this, [this, id](int index) { Chosen(id, index); });
+      control = keySize_;
+    } else if (id == kvapp::kIdFurtherNames) {
+      furtherNames_ = new QPlainTextEdit;
+      furtherNames_->setTabChangesFocus(true);
+      furtherNames_->setPlaceholderText(QStringLiteral("Separated by spaces, commas or new lines"));
+      // Three lines of text.
+      furtherNames_->setFixedHeight(furtherNames_->fontMetrics().lineSpacing() * 3 + 12);
+      SetControlId(furtherNames_, id);
+      connect(furtherNames_, &QPlainTextEdit::textChanged, this, [this, id] {
+        if (!refreshing_) Edited(id, furtherNames_->toPlainText());
+      });
+      control = furtherNames_;
+    } else {
+      auto* edit = new QLineEdit;
+      SetControlId(edit, id);
+      size_t limit = logic_.Limit(id);
+      if (limit != 0) LimitCharacters(edit, limit);
+      if (id == kvapp::kIdPassword || id == kvapp::kIdConfirmPassword) edit->setEchoMode(QLineEdit::Password);
+      if (id == kvapp::kIdCountry) {
+        edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("WWW")) + 16);
+      }
+      if (id == kvapp::kIdValidityDays) {
+        edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
+      }
+      if (id == kvapp::kIdCertFile || id == kvapp::kIdKeyFile) edit->setMinimumWidth(340);
+      fields_[id] = edit;
+      connect(edit, &QLineEdit::textEdited, this, [this, id](const QString& text) { Edited(id, text); });
+      control = edit;
+    }
+    QLabel* label = Label(QString::fromUtf8(entry.label), control, id);
+    // A multi-line field's label stands at its first line.
+    grid->addWidget(label, row, 0, id == kvapp::kIdFurtherNames ? Qt::AlignTop : Qt::Alignment());
+    const bool narrow = id == kvapp::kIdKeySize;
+    grid->addWidget(control, row, 1, narrow ? Qt::AlignLeft : Qt::Alignment());
+    rowWidgets_.emplace(id, label);
+    rowWidgets_.emplace(id, control);
+    if (id == kvapp::kIdCertFile || id == kvapp::kIdKeyFile) {
+      const int buttonId = id == kvapp::kIdCertFile ? kvapp::kIdCertDirectory : kvapp::kIdKeyDirectory;
       QPushButton* b = Button(QStringLiteral("Directory..."), buttonId);
       buttons_[buttonId] = b;
       connect(b, &QPushButton::clicked, this, [this, buttonId] {
@@ -459,11 +520,54 @@ CertDetailsView::CertDetailsView(kvapp::CertDetailsDialog& logic, QtUserInterfac
   connect(buttons_[kIdOk], &QPushButton::clicked, this, &CertDetailsView::PressOk);
 
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(MakeProfilePanel());
   layout->addLayout(grid);
   layout->addSpacing(6);
   layout->addWidget(box);
   WatchControls();
   Refresh();
+}
+
+QWidget* CertDetailsView::MakeProfilePanel() {
+  struct ProfileSpec {
+    int id;
+    const char* text;
+    const char* purpose;
+  };
+  const ProfileSpec specs[] = {
+      {kvapp::kIdProfileClassic, "C&lassic profile",
+       "Compatible with roots and key files of earlier versions; not accepted by current web browsers."},
+      {kvapp::kIdProfileModern, "&Modern profile",
+       "For TLS servers checked by current browsers and clients: SHA-256, 2048-bit or larger keys, "
+       "subjectAltName."},
+  };
+  profilePanel_ = new QFrame;
+  profilePanel_->setObjectName(QStringLiteral("profilePanel"));
+  auto* panel = new QVBoxLayout(profilePanel_);
+  panel->setContentsMargins(0, 0, 0, 6);
+  panel->setSpacing(2);
+  auto* title = new QLabel(QStringLiteral("Certificate profile:"));
+  panel->addWidget(title);
+  for (const ProfileSpec& entry : specs) {
+    auto* radio = new QRadioButton(QString::fromUtf8(entry.text));
+    SetControlId(radio, entry.id);
+    const int id = entry.id;
+    // A click on the checked button changes nothing; toggled would report
+    // the other button's change as well.
+    connect(radio, &QRadioButton::clicked, this, [this, id] { Chosen(id, 0); });
+    profileButtons_[id] = radio;
+    auto* purpose = new QLabel(QString::fromUtf8(entry.purpose));
+    purpose->setObjectName(QStringLiteral("purpose_%1").arg(id));
+    purpose->setProperty(kControlIdProperty, id);
+    purpose->setWordWrap(true);
+    // Indented under its button's text.
+    const int indent = radio->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth) +
+                       radio->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing);
+    purpose->setContentsMargins(indent, 0, 0, 4);
+    panel->addWidget(radio, 0, Qt::AlignLeft);
+    panel->addWidget(purpose);
+  }
+  return profilePanel_;
 }
 
 CertDetailsView::~CertDetailsView() {
@@ -480,8 +584,18 @@ QPushButton* CertDetailsView::button(int id) const {
   return it == buttons_.end() ? nullptr : it->second;
 }
 
+QRadioButton* CertDetailsView::profileButton(int id) const {
+  auto it = profileButtons_.find(id);
+  return it == profileButtons_.end() ? nullptr : it->second;
+}
+
 void CertDetailsView::Edited(int id, const QString& text) {
   logic_.SetControlText(id, text.toStdString());
+  Refresh();
+}
+
+void CertDetailsView::Chosen(int id, int index) {
+  logic_.SetControlChoice(id, index);
   Refresh();
 }
 
@@ -494,15 +608,40 @@ void CertDetailsView::PressOk() {
 }
 
 void CertDetailsView::Refresh() {
+  refreshing_ = true;
   const kvapp::CertDetailsDialog::Controls& c = logic_.controls();
   setWindowTitle(Text(c.caption));
-  for (auto& [id, edit] : fields_) {
+  auto textOf = [&c](int id) {
     auto text = c.text.find(id);
-    const QString value = text == c.text.end() ? QString() : Text(text->second);
+    return text == c.text.end() ? QString() : Text(text->second);
+  };
+  auto choiceOf = [&c](int id) {
+    auto choice = c.choice.find(id);
+    return choice == c.choice.end() ? -1 : choice->second;
+  };
+  for (auto& [id, edit] : fields_) {
+    const QString value = textOf(id);
     if (edit->text() != value) edit->setText(value);
     edit->setEnabled(logic_.IsEnabled(id));
+    // A text over a limit lowered under it (the profile changed) may still
+    // be shortened; the logic refuses it meanwhile.
+    const size_t limit = logic_.Limit(id);
+    if (limit != 0) SetCharacterLimit(edit, limit, kvapp::Utf8Length(edit->text().toStdString()));
   }
+  if (furtherNames_->toPlainText() != textOf(kvapp::kIdFurtherNames)) {
+    furtherNames_->setPlainText(textOf(kvapp::kIdFurtherNames));
+  }
+  furtherNames_->setEnabled(logic_.IsEnabled(kvapp::kIdFurtherNames));
+  keySize_->setCurrentIndex(choiceOf(kvapp::kIdKeySize));
+  keySize_->setEnabled(logic_.IsEnabled(kvapp::kIdKeySize));
+  for (auto& [id, radio] : profileButtons_) {
+    radio->setChecked(choiceOf(id) == 1);
+    radio->setEnabled(logic_.IsEnabled(id));
+  }
+  profilePanel_->setVisible(logic_.IsShown(kvapp::kIdProfileClassic));
+  for (auto& [id, widget] : rowWidgets_) widget->setVisible(logic_.IsShown(id));
   for (int id : {kvapp::kIdCertDirectory, kvapp::kIdKeyDirectory}) buttons_[id]->setEnabled(logic_.IsEnabled(id));
+  refreshing_ = false;
 }
 
 void CertDetailsView::ContextHelp(int id) {
@@ -564,12 +703,12 @@ CertContentsView::CertContentsView(const kvapp::CertContentsFields& fields, QtUs
 
 // ---- RootPasswordView ----
 
-RootPasswordView::RootPasswordView(QtUserInterface& ui, QWidget* parent)
+RootPasswordView::RootPasswordView(QtUserInterface& ui, QWidget* parent, size_t maxChars)
     : ControlDialog(ui, kPasswordTemplate, parent) {
   setWindowTitle(QStringLiteral("Root Key Password"));
   password_ = new QLineEdit;
   password_->setEchoMode(QLineEdit::Password);
-  LimitCharacters(password_, kvapp::kRootPasswordMaxChars);
+  LimitCharacters(password_, maxChars);
   password_->setMinimumWidth(200);
   SetControlId(password_, kIdPasswordEdit);
   auto* prompt = new QLabel(QStringLiteral("Enter password to unlock root key."));

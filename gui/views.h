@@ -16,13 +16,16 @@
 
 #include "app/cert_details_dialog.h"
 #include "app/main_dialog.h"
+#include "app/ui.h"
 
 class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPlainTextEdit;
 class QPushButton;
+class QRadioButton;
 
 namespace kvapp {
 struct CertContentsFields;
@@ -46,7 +49,8 @@ int ControlIdOf(const QWidget* widget);
 QWidget* FindControl(const QWidget* root, int id);
 // Holds |edit| to |maxChars| characters counted as the logic counts them
 // (UTF-8 code points, so a character outside the BMP counts once): an edit
-// or paste that would go over is refused whole.
+// or paste that would go over is refused whole. Called again it changes the
+// limit.
 void LimitCharacters(QLineEdit* edit, size_t maxChars);
 
 // A dialog whose controls answer F1, What's This and the context menu with
@@ -131,16 +135,29 @@ class CertDetailsView : public ControlDialog {
   void Refresh();
   QLineEdit* field(int id) const;
   QPushButton* button(int id) const;
+  QRadioButton* profileButton(int id) const;
+  QComboBox* keySizeCombo() const { return keySize_; }
+  QPlainTextEdit* furtherNamesField() const { return furtherNames_; }
   void ContextHelp(int id) override;
   void ContextMenuHelp() override;
 
  private:
   void Edited(int id, const QString& text);
+  void Chosen(int id, int index);
   void PressOk();
+  // The profile's choice: two radio buttons, each with its line of text.
+  QWidget* MakeProfilePanel();
 
   kvapp::CertDetailsDialog& logic_;
   std::map<int, QLineEdit*> fields_;
   std::map<int, QPushButton*> buttons_;
+  // Every control's widgets that come and go with it (label, buttons).
+  std::multimap<int, QWidget*> rowWidgets_;
+  std::map<int, QRadioButton*> profileButtons_;
+  QWidget* profilePanel_ = nullptr;
+  QComboBox* keySize_ = nullptr;
+  QPlainTextEdit* furtherNames_ = nullptr;
+  bool refreshing_ = false;
 };
 
 // Template 135: the six fields of a certificate.
@@ -154,7 +171,9 @@ class CertContentsView : public ControlDialog {
 class RootPasswordView : public ControlDialog {
   Q_OBJECT
  public:
-  RootPasswordView(QtUserInterface& ui, QWidget* parent);
+  // The entry takes at most |maxChars| characters (16 for a classic root
+  // key file, 64 for a modern one).
+  RootPasswordView(QtUserInterface& ui, QWidget* parent, size_t maxChars = kvapp::kRootPasswordMaxChars);
   ~RootPasswordView() override;
   QLineEdit* passwordField() const { return password_; }
 

@@ -179,5 +179,48 @@ TEST_F(ModernCommandsTest, ClassicRootRefusesModernChoices) {
                     "' -noout -text | grep -q 'sha1WithRSAEncryption'"));
 }
 
+// Passwords of modern key files take 64 characters of up to four bytes each,
+// whole: the root's at its prompt (16 for a classic root), a new server
+// key's, and an existing modern key's in Create Server Certificate. A
+// password that differs only in its 64th character is wrong.
+TEST_F(ModernCommandsTest, ModernKeyPasswordsOf64Characters) {
+  std::string stem;
+  for (int i = 0; i < 63; ++i) stem += "\xF0\x9F\x98\x80";
+  const std::string right = stem + "A", wrong = stem + "B";
+  Choices modern;
+  modern.profile = kvapp::kProfileModern;
+  ASSERT_EQ(Run(kvapp::kIdNewRoot, Entry("Long Root", right.c_str()), modern), kvapp::CommandOutcome::kSucceeded);
+  EXPECT_TRUE(kvapp::IsModernKeyFile(Path("Long Root.key")));
+  ui_.events.clear();
+  ui_.passwords = {wrong, right};
+  ASSERT_EQ(commands_->SelectRoot(Path("Long Root.crt")), 1);
+  EXPECT_EQ(ui_.rootPasswordLimit, 64u);
+  EXPECT_EQ(ui_.Boxes(), (std::vector<Event>{{"error", "Password incorrect."}}));
+  EXPECT_EQ(main_->rootKeyPassword(), right);
+
+  // A new server key under it and a second certificate for that key file,
+  // both under its 64-character password; the dialog profile comes from
+  // the root.
+  ui_.details.push_back([&](kvapp::CertDetailsDialog& d) {
+    EXPECT_EQ(d.profile, kvapp::kProfileModern);
+    return EnterAndOk(d, Entry("web.example", wrong.c_str()));
+  });
+  ASSERT_EQ(main_->OnCommand(kvapp::kIdNewServer), kvapp::CommandOutcome::kSucceeded);
+  EXPECT_TRUE(kvapp::IsModernKeyFile(Path("web.example.key")));
+  ASSERT_EQ(std::remove(Path("web.example.crt").c_str()), 0);
+  Select("web.example.key");
+  DetailsEntry again = Entry("web.example", wrong.c_str());
+  again.confirmPassword.reset();
+  ui_.details.push_back(EnterDetails(again));
+  EXPECT_EQ(main_->OnCommand(kvapp::kIdCreateServerCert), kvapp::CommandOutcome::kSucceeded);
+  EXPECT_TRUE(Exists(Path("web.example.crt")));
+
+  // A classic root's prompt stays at 16.
+  ASSERT_EQ(Run(kvapp::kIdNewRoot, Entry("Old Root", "rootpass1"), {}), kvapp::CommandOutcome::kSucceeded);
+  ui_.passwords = {std::string("rootpass1")};
+  ASSERT_EQ(commands_->SelectRoot(Path("Old Root.crt")), 1);
+  EXPECT_EQ(ui_.rootPasswordLimit, 16u);
+}
+
 }  // namespace
 }  // namespace apptest

@@ -1,6 +1,7 @@
 #include "scripted_ui.h"
 
 #include "app/cert_contents.h"
+#include "app/utf8_text.h"
 
 namespace apptest {
 
@@ -27,7 +28,12 @@ bool ScriptedUi::AskYesNo(const std::string& text) {
 }
 
 bool ScriptedUi::AskRootPassword(std::string& password) {
+  return AskRootPasswordUpTo(kvapp::kRootPasswordMaxChars, password);
+}
+
+bool ScriptedUi::AskRootPasswordUpTo(size_t maxChars, std::string& password) {
   events.push_back({"password", ""});
+  rootPasswordLimit = maxChars;
   password.clear();
   if (passwords.empty()) {
     ++unanswered;
@@ -36,7 +42,7 @@ bool ScriptedUi::AskRootPassword(std::string& password) {
   std::optional<std::string> answer = passwords.front();
   passwords.pop_front();
   if (!answer) return false;
-  password = answer->substr(0, kvapp::kRootPasswordMaxChars);
+  password = std::string(kvapp::Utf8Prefix(*answer, maxChars));
   return true;
 }
 

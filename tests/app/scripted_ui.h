@@ -50,6 +50,7 @@ class ScriptedUi : public kvapp::UserInterface {
   std::vector<HelpCall> help;
   std::vector<std::string> contentsShown;  // the six fields joined by "|"
   int unanswered = 0;
+  size_t rootPasswordLimit = 0;  // the limit of the last root password prompt
   int busyDepth = 0;
   bool progressVisible = false;
 
@@ -60,6 +61,8 @@ class ScriptedUi : public kvapp::UserInterface {
   void ShowMessage(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
   bool AskRootPassword(std::string& password) override;
+  // As a prompt does, an answer is held to |maxChars| characters.
+  bool AskRootPasswordUpTo(size_t maxChars, std::string& password) override;
   bool ChooseFileToOpen(const std::string& filter, const std::string& initialName, std::string& path) override;
   bool ChooseDirectory(const std::string& filter, const std::string& initialName, std::string& path) override;
   void ShowProgress(const std::string& text) override;

@@ -7,10 +7,13 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <cstdlib>
 
 #include "app/cert_commands.h"
+#include "app/cert_contents.h"
+#include "app/key_files.h"
 #include "app/main_dialog.h"
 #include "gui_harness.h"
 
@@ -60,7 +63,104 @@ class GuiCommandsTest : public QObject {
   void rootServerViewVerify();
   void foreignContentsShownEscaped();
   void modernServerCertificateDetails();
+  void modernRootAndServerThroughTheDialogs();
 };
+
+// A root of the modern profile made by choosing it in the New Root dialog,
+// with a password longer than a classic one; a server certificate under it
+// with two further names typed on two lines, 3072 bits and 90 days; then a
+// new start asks for the long root password. The results are read back
+// through the services.
+void GuiCommandsTest::modernRootAndServerThroughTheDialogs() {
+  Bench b;
+  const QString rootPassword = QStringLiteral("a root password of forty characters, ok!");
+  const QString webPassword = QStringLiteral("the web server's thirty chars!");
+  QCOMPARE(rootPassword.size(), 40);
+  {
+    kvapp::MainDialog logic(*b.context);
+    kvapp::CertCommands commands(logic);
+    logic.SetCommands(&commands);
+    kvgui::MainDialogView view(logic, *b.ui);
+    view.Open();
+    QTRY_VERIFY(view.postedMessagesRun());
+
+    b.runner.handlers.push_back([&](QDialog& d) {
+      auto* classic = qobject_cast<QRadioButton*>(FindControl(&d, 1040));
+      QVERIFY(classic != nullptr && classic->isVisible() && classic->isChecked());
+      QVERIFY(!FindControl(&d, 1042)->isEnabled());
+      ClickControl(d, 1041);
+      QVERIFY(FindControl(&d, 1042)->isEnabled());
+      QVERIFY(!FindControl(&d, 1043)->isVisible());
+      TypeInto(d, 1016, QStringLiteral("Example Root"));
+      TypeInto(d, 1017, QStringLiteral("Example Org"));
+      TypeInto(d, 1018, QStringLiteral("US"));
+      TypeInto(d, 1021, rootPassword);
+      TypeInto(d, 1022, rootPassword);
+      QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 1021))->text(), rootPassword);
+      Snap(d, QStringLiteral("details_new_root_modern"));
+      ClickControl(d, 1);
+    });
+    b.runner.handlers.push_back(
+        ExpectBox("messageBox", QStringLiteral("Root certificate and keys successfully created.")));
+    ClickControl(view, 1001);
+    QCOMPARE(kvapp::CertFileProfile(b.PathStd(QStringLiteral("Example Root.crt"))), kvapp::kProfileModern);
+    QVERIFY(kvapp::IsModernKeyFile(b.PathStd(QStringLiteral("Example Root.key"))));
+
+    b.runner.handlers.push_back([&](QDialog& d) {
+      QVERIFY(!FindControl(&d, 1040)->isVisible());
+      for (int id : {1042, 1043, 1044}) QVERIFY2(FindControl(&d, id)->isVisible(), qPrintable(QString::number(id)));
+      QCOMPARE(qobject_cast<QLineEdit*>(FindControl(&d, 1044))->text(), QStringLiteral("825"));
+      TypeInto(d, 1016, QStringLiteral("www.example.org"));
+      auto* names = qobject_cast<QPlainTextEdit*>(FindControl(&d, 1043));
+      names->setFocus();
+      QTest::keyClicks(names, QStringLiteral("example.org"));
+      QTest::keyClick(names, Qt::Key_Return);
+      QTest::keyClicks(names, QStringLiteral("192.0.2.10"));
+      auto* keySize = qobject_cast<QComboBox*>(FindControl(&d, 1042));
+      keySize->setFocus();
+      QTest::keyClick(keySize, Qt::Key_Down);
+      QCOMPARE(keySize->currentText(), QStringLiteral("3072 bits"));
+      TypeInto(d, 1044, QStringLiteral("90"));
+      TypeInto(d, 1021, webPassword);
+      TypeInto(d, 1022, webPassword);
+      Snap(d, QStringLiteral("details_new_server_modern"));
+      ClickControl(d, 1);
+    });
+    b.runner.handlers.push_back(
+        ExpectBox("messageBox", QStringLiteral("Server certificate and keys successfully created.")));
+    ClickControl(view, 1004);
+    QCOMPARE(b.runner.unanswered, 0);
+  }
+  const std::string cert = b.PathStd(QStringLiteral("www.example.org.crt"));
+  QVERIFY(kvapp::IsModernKeyFile(b.PathStd(QStringLiteral("www.example.org.key"))));
+  kvapp::CertContentsFields fields;
+  QCOMPARE(kvapp::ReadCertContents(*b.context, cert, fields), 0);
+  QCOMPARE(fields.details.signatureAlgorithm, std::string("sha256WithRSAEncryption"));
+  QCOMPARE(fields.details.keyBits, 3072u);
+  QCOMPARE(fields.details.notAfter - fields.details.notBefore, int64_t{90} * 86400);
+  QStringList altNames;
+  for (const kvapp::ExtensionInfo& e : fields.details.extensions) {
+    if (e.name == "subjectAltName") {
+      for (const std::string& v : e.values) altNames << QString::fromStdString(v);
+    }
+  }
+  QCOMPARE(altNames.join(QStringLiteral(", ")),
+           QStringLiteral("DNS:www.example.org, DNS:example.org, IP:192.0.2.10"));
+
+  // A new start: the remembered modern root takes its 40-character password.
+  {
+    kvapp::MainDialog logic(*b.context);
+    kvapp::CertCommands commands(logic);
+    logic.SetCommands(&commands);
+    kvgui::MainDialogView view(logic, *b.ui);
+    b.runner.handlers.push_back(TypeRootPassword(rootPassword));
+    view.Open();
+    QTRY_VERIFY(view.postedMessagesRun());
+    QCOMPARE(view.rootCertField()->text(), b.Path(QStringLiteral("Example Root.crt")));
+    QCOMPARE(b.runner.unanswered, 0);
+    QVERIFY(b.runner.Boxes().empty() || b.runner.Boxes().back().name != QStringLiteral("errorBox"));
+  }
+}
 
 // A certificate made by OpenSSL's command line with an escape sequence in its
 // common name and control bytes as its serial: the contents dialog shows

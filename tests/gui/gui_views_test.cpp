@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QTest>
 #include <QTextBrowser>
@@ -100,6 +101,7 @@ class GuiViewsTest : public QObject {
   void detailsDialogTypingAndValidation();
   void detailsDialogModes();
   void rootPasswordPrompt();
+  void detailsDialogProfileChoice();
   void progressWindowIsPaintedBeforeTheWork();
   void contentsDialogShowsSixFieldsInOrder();
   void aboutFromTheContextMenu();
@@ -390,6 +392,61 @@ void GuiViewsTest::rootPasswordPrompt() {
   b.runner.handlers.push_back(TypeRootPassword(QStringLiteral("whatever"), true));
   QVERIFY(!b.ui->AskRootPassword(password));
   QVERIFY(password.empty());
+}
+
+// The profile's radio buttons in the New Root dialog: the modern one enables
+// the key size and lets the password fields take 64 characters; back to
+// classic the size returns to 2048 bits, a longer password can still be
+// shortened, and OK refuses it with the classic message. The prompt of a
+// modern root takes 64 characters too.
+void GuiViewsTest::detailsDialogProfileChoice() {
+  MainBench b;
+  b.Open();
+  kvapp::CertDetailsDialog details(b.logic, kvapp::kModeNewRoot, b.dir.path().toStdString() + "/", "ca2");
+  b.runner.handlers.push_back([&](QDialog& d) {
+    auto* view = qobject_cast<kvgui::CertDetailsView*>(&d);
+    QVERIFY(view != nullptr);
+    auto* password = view->field(1021);
+    TypeInto(d, 1017, QStringLiteral("Acme"));
+    TypeInto(d, 1018, QStringLiteral("US"));
+    TypeInto(d, 1021, QString(20, QLatin1Char('p')));
+    QCOMPARE(password->text(), QString(16, QLatin1Char('p')));
+    ClickControl(d, 1041);
+    QVERIFY(view->keySizeCombo()->isEnabled());
+    TypeInto(d, 1021, QString(70, QLatin1Char('p')));
+    TypeInto(d, 1022, QString(63, QLatin1Char('p')));
+    QCOMPARE(password->text(), QString(64, QLatin1Char('p')));
+    view->keySizeCombo()->setFocus();
+    QTest::keyClick(view->keySizeCombo(), Qt::Key_End);
+    QCOMPARE(details.keyBits, 4096);
+    ClickControl(d, 1040);
+    QVERIFY(view->profileButton(1040)->isChecked() && !view->profileButton(1041)->isChecked());
+    QCOMPARE(view->keySizeCombo()->currentText(), QStringLiteral("2048 bits"));
+    QVERIFY(!view->keySizeCombo()->isEnabled());
+    // Over the classic limit now: a character more is not taken, one less is.
+    QTest::keyClick(password, Qt::Key_End);
+    QTest::keyClicks(password, QStringLiteral("q"));
+    QCOMPARE(password->text().size(), 64);
+    QTest::keyClick(password, Qt::Key_Backspace);
+    QCOMPARE(password->text().size(), 63);
+    b.runner.handlers.push_back([](QDialog& box) {
+      QCOMPARE(qobject_cast<QMessageBox*>(&box)->text(),
+               QStringLiteral("Key password must be between 8 and 16 characters."));
+      ClickBox(box, QMessageBox::Ok);
+    });
+    ClickControl(d, 1);
+    QVERIFY(d.isVisible());
+    ClickControl(d, 2);
+  });
+  QVERIFY(!b.ui->RunCertDetailsDialog(details));
+  QCOMPARE(details.profile, kvapp::kProfileClassic);
+  QCOMPARE(details.keyBits, 0);
+
+  std::string rootPassword;
+  b.runner.handlers.push_back(TypeRootPassword(QString(70, QLatin1Char('r'))));
+  QVERIFY(b.ui->AskRootPasswordUpTo(kvapp::kModernPasswordMaxChars, rootPassword));
+  QCOMPARE(rootPassword, std::string(64, 'r'));
+  QCOMPARE(b.runner.unanswered, 0);
 }
 
 void GuiViewsTest::progressWindowIsPaintedBeforeTheWork() {
