@@ -78,6 +78,8 @@ std::string NameOf(const OidName (&table)[N], const unsigned char* oid, uint32_t
   return dotted.empty() ? std::string("?") : dotted;
 }
 
+}  // namespace
+
 std::string Hex(const unsigned char* bytes, size_t length, const char* separator) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string text;
@@ -88,6 +90,8 @@ std::string Hex(const unsigned char* bytes, size_t length, const char* separator
   }
   return text;
 }
+
+namespace {
 
 // A digest of |data| with the method |method| as colon-separated hex.
 std::string Fingerprint(Q_INFO_TYPE info, const Q_ALGORITHM_METHOD* method, const unsigned char* data,
@@ -211,6 +215,8 @@ std::vector<std::string> ExtensionValues(const std::string& name, const unsigned
   return out;
 }
 
+}  // namespace
+
 std::string JsonString(const std::string& text) {
   const std::string shown = EscapeForDisplay(text);
   std::string out = "\"";
@@ -221,6 +227,8 @@ std::string JsonString(const std::string& text) {
   out += '"';
   return out;
 }
+
+namespace {
 
 std::string JsonNames(const std::vector<NamePair>& names) {
   std::string out = "[";

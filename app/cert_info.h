@@ -3,6 +3,7 @@
 #ifndef KVCATOOL_APP_CERT_INFO_H
 #define KVCATOOL_APP_CERT_INFO_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,6 +48,13 @@ struct CertDetails {
 // Fills |details| from a certificate object that holds a signed encoding.
 // Returns 0 or the toolkit's code.
 int ReadCertDetails(C_CERT_OBJ certificate, CertDetails& details);
+
+// |length| bytes as upper-case hexadecimal, two digits a byte, with
+// |separator| between bytes ("" or ":").
+std::string Hex(const unsigned char* bytes, size_t length, const char* separator);
+// |text| escaped for display (EscapeForDisplay), then as a JSON string with
+// its quotes.
+std::string JsonString(const std::string& text);
 
 // The name of a signature algorithm OID (content octets), else its dotted form.
 std::string SignatureAlgorithmName(const unsigned char* oid, uint32_t oidLength);

@@ -4,6 +4,7 @@
 #ifndef KVCATOOL_APP_REGISTER_COMMANDS_H
 #define KVCATOOL_APP_REGISTER_COMMANDS_H
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,13 @@ struct RegisterExistingResult {
 // read.
 CommandOutcome RegisterExisting(AppContext& context, const std::string& rootCertPath, const std::string& directory,
                                 RegisterExistingResult& result);
+
+// The expiry line of the register of |rootCertPath| ("Issued certificates:
+// N expired, M expire within 30 days.") counted at |now|, when the root has
+// a register: true with |line|. False, saying nothing, when it has none (no
+// register is made for the asking), and false after an error box when it
+// cannot be read.
+bool RegisterExpiryLine(AppContext& context, const std::string& rootCertPath, int64_t now, std::string& line);
 
 }  // namespace kvapp
 

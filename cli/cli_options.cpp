@@ -40,11 +40,14 @@ const CommandSpec kCommands[] = {
      "Unlocks KEYFILE with its password and issues a certificate for its key, signed by\n"
      "the current root (the root key password is asked for). The certificate file\n"
      "defaults to KEYFILE with .crt in place of .key."},
-    {Command::kView, "view", "CERT", true, true, "Show the contents of a certificate file",
-     "Shows subject, issuer, validity dates, version and serial number of CERT."},
-    {Command::kVerify, "verify", "CERT", true, true, "Verify that a certificate was signed by the current root",
-     "Exits with 0 when the signature of CERT verifies with the current root's key,\n"
-     "with 1 when it does not or cannot be verified."},
+    {Command::kView, "view", "CERT|CRL", true, true, "Show the contents of a certificate or CRL file",
+     "Shows subject, issuer, validity dates, version and serial number of CERT. For a\n"
+     "CRL (a .crl file, DER or PEM): issuer, this and next update, CRL number,\n"
+     "authority key identifier, signature algorithm and the revoked entries."},
+    {Command::kVerify, "verify", "CERT|CRL", true, true,
+     "Verify that a certificate or CRL was signed by the current root",
+     "Exits with 0 when the signature of CERT (or of a .crl file) verifies with the\n"
+     "current root's key, with 1 when it does not or cannot be verified."},
     {Command::kList, "list", "[DIR]", false, false, "List the certificate and key files of a directory",
      "Lists the files of DIR (default: the working directory) that match the filter."},
     {Command::kStatus, "status", nullptr, false, false, "Show the current root certificate and its key file",
@@ -73,6 +76,27 @@ const CommandSpec kCommands[] = {
      "file, 8 to 64 for a modern one. --upgrade writes a classic key file in the modern\n"
      "form (PBES2 with PBKDF2-HMAC-SHA256 and AES-256-CBC). The new file replaces the old\n"
      "one only once it is written whole."},
+    // The issued-certificate register of the current root.
+    {Command::kIssued, "issued", nullptr, false, true, "List the certificates the current root has issued",
+     "Lists the certificates recorded in the current root's register, soonest expiry\n"
+     "first: serial number, expiry date, state (valid, expiring within 30 days,\n"
+     "expired, or revoked with its reason), subject, names and file."},
+    {Command::kRegisterExisting, "register-existing", "DIR", true, true,
+     "Record certificates of a directory that the current root issued",
+     "Records the .crt, .pem and .cer files of DIR (not its subdirectories) whose\n"
+     "signature verifies under the current root and that are not recorded yet, and\n"
+     "names the files it skipped with the reason."},
+    {Command::kRevoke, "revoke", "[CERT]", false, true, "Revoke a certificate the current root issued",
+     "Marks the certificate CERT, or the one of serial number --serial, revoked in the\n"
+     "current root's register after asking; the next CRL lists it. Reasons (RFC 5280):\n"
+     "unspecified (default), keyCompromise, cACompromise, affiliationChanged,\n"
+     "superseded, cessationOfOperation, certificateHold, removeFromCRL,\n"
+     "privilegeWithdrawn, aACompromise."},
+    {Command::kCrl, "crl", nullptr, false, true, "Write a CRL of the current root's revoked certificates",
+     "Writes a version 2 CRL signed with the root key (its password is asked for): the\n"
+     "next CRL number, this update now, next update --days later, and every revoked\n"
+     "certificate with its date and reason. DER, or PEM with --pem. An existing file\n"
+     "is never overwritten."},
 };
 
 struct OptionSpec {
@@ -101,13 +125,13 @@ const OptionSpec kOptions[] = {
      "read the key password from the first line of FILE (a new password\n"
      "counts as entered twice) instead of asking on the terminal"},
     {"root-password-file", "FILE",
-     Bit(Command::kSelectRoot) | Bit(Command::kNewServer) | Bit(Command::kCreateServerCert), 0,
+     Bit(Command::kSelectRoot) | Bit(Command::kNewServer) | Bit(Command::kCreateServerCert) | Bit(Command::kCrl), 0,
      "read the root key password from the first line of FILE"},
     {"export-password-file", "FILE", Bit(Command::kExportKey) | Bit(Command::kExportP12), 0,
      "read the new export password from the first line of FILE"},
     {"unencrypted", nullptr, Bit(Command::kExportKey), 0, "write the private key unencrypted"},
-    {"out", "F", Bit(Command::kExportCert) | Bit(Command::kExportKey) | Bit(Command::kExportP12),
-     Bit(Command::kExportCert) | Bit(Command::kExportKey) | Bit(Command::kExportP12),
+    {"out", "F", Bit(Command::kExportCert) | Bit(Command::kExportKey) | Bit(Command::kExportP12) | Bit(Command::kCrl),
+     Bit(Command::kExportCert) | Bit(Command::kExportKey) | Bit(Command::kExportP12) | Bit(Command::kCrl),
      "file to write (must not exist)", true},
     // export-p12 and change-password.
     {"name", "FRIENDLY", Bit(Command::kExportP12), 0, "friendly name of the key and certificate (default: KEYFILE's name)"},
@@ -115,21 +139,27 @@ const OptionSpec kOptions[] = {
      "read the new key password from the first line of FILE"},
     {"upgrade", nullptr, Bit(Command::kChangePassword), 0, "write a classic key file in the modern form"},
     {"filter", "crt|key|both|all", Bit(Command::kList), 0, "which files to list (default: crt)"},
-    {"yes", nullptr, kCreating, 0, "answer yes to every question"},
-    {"no", nullptr, kCreating, 0, "answer no to every question"},
+    {"yes", nullptr, kCreating | Bit(Command::kRevoke), 0, "answer yes to every question"},
+    {"no", nullptr, kCreating | Bit(Command::kRevoke), 0, "answer no to every question"},
     // The modern certificate profile.
     {"profile", "classic|modern", Bit(Command::kNewRoot), 0, "certificate profile of the new root (default: classic)"},
     {"key-bits", "N", Bit(Command::kNewRoot) | Bit(Command::kNewServer), 0,
      "key size under the modern profile: 2048 (default), 3072 or 4096"},
     {"san", "NAME", Bit(Command::kNewServer) | Bit(Command::kCreateServerCert), 0,
      "further DNS name or IP address of the server (repeatable;\nmodern profile)", false, true},
-    {"days", "N", Bit(Command::kNewServer) | Bit(Command::kCreateServerCert), 0,
-     "validity in days, 1 to 7300 (default 825; modern profile)"},
+    {"days", "N", Bit(Command::kNewServer) | Bit(Command::kCreateServerCert) | Bit(Command::kCrl), 0,
+     "validity in days: a certificate 1 to 7300 (default 825; modern\nprofile), a CRL 1 to 3650 (default 30)"},
     // Contents display (view, view-root).
     {"all", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot), 0,
      "also show the algorithms, the key, the fingerprints and the extensions"},
-    {"json", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot), 0,
-     "print the contents and details as one JSON object, for scripts"},
+    {"json", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot) | Bit(Command::kIssued), 0,
+     "print the contents and details as one JSON object (issued: one JSON\narray), for scripts"},
+    // The register.
+    {"expiring", "DAYS", Bit(Command::kIssued), 0, "only certificates not yet expired that expire within DAYS days"},
+    {"revoked", nullptr, Bit(Command::kIssued), 0, "only revoked certificates"},
+    {"serial", "HEX", Bit(Command::kRevoke), 0, "serial number (hexadecimal) of the certificate to revoke"},
+    {"reason", "NAME", Bit(Command::kRevoke), 0, "revocation reason (default: unspecified)"},
+    {"pem", nullptr, Bit(Command::kCrl), 0, "write the CRL as PEM (\"BEGIN X509 CRL\")"},
     {"help", nullptr, kEvery, 0, "show this help"},
 };
 
@@ -339,7 +369,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     result.text = UsageError("bad value '" + inv.Get("profile") + "' for --profile (classic or modern)", entry->name);
     return result;
   }
-  for (const char* numberOption : {"key-bits", "days"}) {
+  if (entry->id == Command::kRevoke && inv.arguments.empty() == !inv.Has("serial")) {
+    result.text = UsageError("give either CERT or --serial HEX", entry->name);
+    return result;
+  }
+  for (const char* numberOption : {"key-bits", "days", "expiring"}) {
     const std::string v = inv.Get(numberOption);
     if (inv.Has(numberOption) &&
         (v.empty() || v.size() > 9 || v.find_first_not_of("0123456789") != std::string::npos)) {
@@ -348,7 +382,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     }
   }
   for (const char* pathOption : {"dir", "cert", "key", "out", "password-file", "root-password-file",
-                                 "export-password-file", "new-password-file", "name"}) {
+                                 "export-password-file", "new-password-file", "name", "serial", "reason"}) {
     if (inv.Has(pathOption) && inv.Get(pathOption).empty()) {
       result.text = UsageError(std::string("option '--") + pathOption + "' needs a value", entry->name);
       return result;

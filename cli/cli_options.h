@@ -24,6 +24,11 @@ enum class Command {
   kExportKey,
   kExportP12,
   kChangePassword,
+  // The issued-certificate register.
+  kIssued,
+  kRegisterExisting,
+  kRevoke,
+  kCrl,
 };
 
 // One parsed command line.

@@ -1,5 +1,6 @@
 #include "cli/cli_session.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -20,7 +21,12 @@
 #include "services/kvservices.h"
 #ifdef KVAPP_CERT_COMMANDS
 #include "app/cert_commands.h"
+#include "app/crl_file.h"
+#include "app/issued_list.h"
+#include "app/register_commands.h"
+#include "app/root_register.h"
 #include "cryptokit/qmemory.h"
+#include "platform/clock.h"
 #endif
 
 namespace kvcli {
@@ -105,6 +111,17 @@ class Session {
       case Command::kExportKey: ExportKey(main); break;
       case Command::kExportP12: ExportP12(main); break;
       case Command::kChangePassword: ChangePassword(main); break;
+#ifdef KVAPP_CERT_COMMANDS
+      case Command::kIssued: Issued(main); break;
+      case Command::kRegisterExisting: RegisterExisting(main); break;
+      case Command::kRevoke: Revoke(main); break;
+      case Command::kCrl: Crl(main); break;
+#else
+      case Command::kIssued:
+      case Command::kRegisterExisting:
+      case Command::kRevoke:
+      case Command::kCrl: break;
+#endif
       case Command::kNone: break;
     }
   }
@@ -186,8 +203,9 @@ class Session {
 
   // Runs button |id|; the command's outcome gives the exit status (an
   // invalid certificate, a cancelled dialog and a failure all give 1).
-  void Press(kvapp::MainDialog& main, int id) {
-    status = main.OnCommand(id) == kvapp::CommandOutcome::kSucceeded ? kExitSuccess : kExitFailure;
+  void Press(kvapp::MainDialog& main, int id) { Outcome(main.OnCommand(id)); }
+  void Outcome(kvapp::CommandOutcome outcome) {
+    status = outcome == kvapp::CommandOutcome::kSucceeded ? kExitSuccess : kExitFailure;
   }
 
   void NewRoot(kvapp::MainDialog& main) {
@@ -225,6 +243,24 @@ class Session {
 #endif
   }
 
+  // Expiry at a glance, when the current root has a register.
+  void PrintExpiryLine(kvapp::MainDialog& main) {
+#ifdef KVAPP_CERT_COMMANDS
+    std::string line;
+    if (kvapp::RegisterExpiryLine(context_, main.rootCertPath(), kvplatform::CalendarSeconds(), line)) ui_.Print(line);
+#else
+    (void)main;
+#endif
+  }
+
+#ifdef KVAPP_CERT_COMMANDS
+  // The register of the current root.
+  void Issued(kvapp::MainDialog& main);
+  void RegisterExisting(kvapp::MainDialog& main);
+  void Revoke(kvapp::MainDialog& main);
+  void Crl(kvapp::MainDialog& main);
+#endif
+
   void NewServer(kvapp::MainDialog& main) {
     RestoreRoot(main, true);
     if (!NeedRoot(main)) return;
@@ -258,12 +294,27 @@ class Session {
   }
 
   void View(kvapp::MainDialog& main) {
+#ifdef KVAPP_CERT_COMMANDS
+    if (kvapp::IsCrlFileName(inv_.arguments[0])) {
+      RestoreRoot(main, false);
+      Outcome(kvapp::ViewCrlFile(context_, Absolute(inv_.arguments[0])));
+      return;
+    }
+#endif
     if (!SelectCertificate(main)) return;
     RestoreRoot(main, false);
     Press(main, kvapp::kIdViewCert);
   }
 
   void Verify(kvapp::MainDialog& main) {
+#ifdef KVAPP_CERT_COMMANDS
+    if (kvapp::IsCrlFileName(inv_.arguments[0])) {
+      RestoreRoot(main, false);
+      if (!NeedRoot(main)) return;
+      Outcome(kvapp::VerifyCrlFile(context_, Absolute(inv_.arguments[0]), main.rootCertPath()));
+      return;
+    }
+#endif
     if (!SelectCertificate(main)) return;
     RestoreRoot(main, false);
     if (!NeedRoot(main)) return;
@@ -285,6 +336,7 @@ class Session {
       ui_.Print("Root certificate: " + main.rootCertPath());
       ui_.Print("Root key file: " + main.rootKeyPath());
       PrintProfile(main);
+      PrintExpiryLine(main);
       status = kExitSuccess;
       return;
     }
@@ -580,6 +632,79 @@ void Session::ChangePassword(kvapp::MainDialog& main) {
                     : "Password of " + keyFile + " changed.");
   status = kExitSuccess;
 }
+
+#ifdef KVAPP_CERT_COMMANDS
+// ---------------------------------------------------------------------------
+// The issued-certificate register of the current root.
+
+void Session::Issued(kvapp::MainDialog& main) {
+  RestoreRoot(main, false);
+  if (!NeedRoot(main)) return;
+  const int64_t now = kvplatform::CalendarSeconds();
+  int64_t before = -1;
+  if (inv_.Has("expiring")) before = now + static_cast<int64_t>(std::stoi(inv_.Get("expiring"))) * 86400;
+  kvapp::RootRegister reg(context_);
+  if (reg.Open(main.rootCertPath()) != 0) return;
+  std::vector<kvapp::IssuedEntry> entries;
+  const int rc = kvapp::ListIssued(reg.get(), before, inv_.Has("revoked"), entries);
+  if (rc != 0) {
+    context_.Error(kvapp::RegisterErrorText(rc, reg.databasePath()));
+    return;
+  }
+  // --expiring asks what is still to expire: those gone already are not listed.
+  if (inv_.Has("expiring")) {
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [now](const kvapp::IssuedEntry& e) { return e.notAfter < now; }),
+                  entries.end());
+  }
+  if (inv_.Has("json")) {
+    ui_.Print(kvapp::IssuedJson(entries, now));
+  } else if (entries.empty()) {
+    ui_.Print("No certificates.");
+  } else {
+    for (const std::string& line : kvapp::IssuedTableLines(entries, now)) ui_.Print(line);
+  }
+  status = kExitSuccess;
+}
+
+void Session::RegisterExisting(kvapp::MainDialog& main) {
+  RestoreRoot(main, false);
+  if (!NeedRoot(main)) return;
+  kvapp::RegisterExistingResult result;
+  Outcome(kvapp::RegisterExisting(context_, main.rootCertPath(), Absolute(inv_.arguments[0]), result));
+}
+
+void Session::Revoke(kvapp::MainDialog& main) {
+  int reason = 0;
+  if (inv_.Has("reason") && (reason = kvapp::ReasonCode(inv_.Get("reason"))) < 0) {
+    context_.Error("Unknown revocation reason '" + inv_.Get("reason") +
+                   "': unspecified, keyCompromise, cACompromise, affiliationChanged, superseded, "
+                   "cessationOfOperation, certificateHold, removeFromCRL, privilegeWithdrawn or aACompromise.");
+    status = kExitUsage;
+    return;
+  }
+  RestoreRoot(main, false);
+  if (!NeedRoot(main)) return;
+  Outcome(inv_.Has("serial") ? kvapp::RevokeIssued(context_, main.rootCertPath(), inv_.Get("serial"), reason)
+                             : kvapp::RevokeIssuedFile(context_, main.rootCertPath(), Absolute(inv_.arguments[0]),
+                                                       reason));
+}
+
+void Session::Crl(kvapp::MainDialog& main) {
+  const int days = inv_.Has("days") ? std::stoi(inv_.Get("days")) : 30;
+  const std::string out = Absolute(inv_.Get("out"));
+  // Checked before the root password is asked for.
+  if (days < 1 || days > 3650) {
+    context_.Error("The CRL's validity must be from 1 to 3650 days.");
+    return;
+  }
+  if (!OutputFree(out)) return;
+  RestoreRoot(main, true);
+  if (!NeedRoot(main)) return;
+  Outcome(kvapp::MakeCrl(context_, main.rootCertPath(), main.rootKeyPath(), main.rootKeyPassword(), out, days,
+                         inv_.Has("pem")));
+}
+#endif
 
 }  // namespace
 

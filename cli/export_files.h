@@ -10,16 +10,15 @@
 #include <cstdint>
 #include <string>
 
+#include "app/pem_text.h"
+
 namespace kvcli {
 
 // Largest certificate file export-cert reads.
 constexpr size_t kMaxCertificateFile = 1 << 20;
 
-// |length| bytes at |data| as PEM: "-----BEGIN <label>-----", the base64
-// text in lines of 64 characters, "-----END <label>-----", each line ending
-// in "\n". The result's storage is sized once, so a secret leaves no copy
-// behind; the caller wipes it.
-std::string PemBlock(const char* label, const unsigned char* data, size_t length);
+// PEM text, shared with the application's CRL files.
+using kvapp::PemBlock;
 
 // True when |data| is one DER SEQUENCE with a definite length that covers
 // exactly |length| bytes (the outer shape of a certificate).

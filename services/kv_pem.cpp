@@ -1,14 +1,12 @@
-// Certificate files in PEM (RFC 7468): the first "CERTIFICATE" block of a
-// file decoded to DER in place, with a count of the blocks after it.
+// Files in PEM (RFC 7468): the first block of a label ("CERTIFICATE",
+// "X509 CRL") decoded to DER in place, with a count of the blocks after it.
 #include <cstring>
+#include <string>
 
 #include "services/kv_internal.h"
 #include "services/kvservices.h"
 
 namespace {
-
-constexpr char kBegin[] = "-----BEGIN CERTIFICATE-----";
-constexpr char kEnd[] = "-----END CERTIFICATE-----";
 
 // The first occurrence of |needle| in |data| from |from| on, or |length|.
 size_t Find(const unsigned char* data, size_t length, size_t from, const char* needle) {
@@ -59,18 +57,24 @@ long DecodeBase64(unsigned char* data, size_t from, size_t to, unsigned char* ou
 
 }  // namespace
 
-int iKVCertFromPEM(unsigned char* buffer, int* length, int* skipped) {
+int iKVFromPEM(unsigned char* buffer, int* length, const char* label, int* skipped) {
   if (skipped != nullptr) *skipped = 0;
-  if (buffer == nullptr || length == nullptr || *length <= 0) return KV_CERT_BAD_CERTIFICATE;
+  if (buffer == nullptr || length == nullptr || *length <= 0 || label == nullptr || std::strlen(label) > 64) {
+    return KV_CERT_BAD_CERTIFICATE;
+  }
+  const std::string begin = std::string("-----BEGIN ") + label + "-----";
+  const std::string endLine = std::string("-----END ") + label + "-----";
   const size_t total = static_cast<size_t>(*length);
-  const size_t begin = Find(buffer, total, 0, kBegin);
+  const size_t start = Find(buffer, total, 0, begin.c_str());
   // A file without the header is taken as DER, as it is.
-  if (begin == total) return 0;
-  const size_t body = begin + std::strlen(kBegin);
-  const size_t end = Find(buffer, total, body, kEnd);
+  if (start == total) return 0;
+  const size_t body = start + begin.size();
+  const size_t end = Find(buffer, total, body, endLine.c_str());
   if (end == total) return KV_CERT_BAD_CERTIFICATE;
   int more = 0;
-  for (size_t at = Find(buffer, total, end, kBegin); at < total; at = Find(buffer, total, at + 1, kBegin)) ++more;
+  for (size_t at = Find(buffer, total, end, begin.c_str()); at < total; at = Find(buffer, total, at + 1, begin.c_str())) {
+    ++more;
+  }
   const long decoded = DecodeBase64(buffer, body, end, buffer);
   if (decoded <= 0) return KV_CERT_BAD_CERTIFICATE;
   // The text after the DER is wiped: the buffer is released by length.
@@ -78,4 +82,8 @@ int iKVCertFromPEM(unsigned char* buffer, int* length, int* skipped) {
   *length = static_cast<int>(decoded);
   if (skipped != nullptr) *skipped = more;
   return 0;
+}
+
+int iKVCertFromPEM(unsigned char* buffer, int* length, int* skipped) {
+  return iKVFromPEM(buffer, length, "CERTIFICATE", skipped);
 }

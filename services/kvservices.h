@@ -292,6 +292,9 @@ int errKVCertReadFromFileCounted(const char* path, int* length, unsigned char** 
 // |*skipped| (when not null) counts the later blocks. 0; 19011 for a block
 // without its end line or with text that is not base64.
 int iKVCertFromPEM(unsigned char* buffer, int* length, int* skipped);
+// As iKVCertFromPEM for the first block labelled |label| ("X509 CRL"; at
+// most 64 characters): "-----BEGIN <label>-----" to "-----END <label>-----".
+int iKVFromPEM(unsigned char* buffer, int* length, const char* label, int* skipped);
 // Releases a certificate buffer of this module; null is ignored.
 void vKVCertFreeCert(unsigned char* buffer);
 // One item of the certificate |certificate| (|certificateLength| bytes) into

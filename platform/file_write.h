@@ -1,0 +1,28 @@
+// Writing a new file so that it appears whole or not at all: the bytes go to
+// a temporary file beside it, which is flushed to the disk and then linked
+// in under the final name, so a reader never sees a partial file and an
+// existing file is never replaced.
+#ifndef KVCATOOL_PLATFORM_FILE_WRITE_H
+#define KVCATOOL_PLATFORM_FILE_WRITE_H
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace kvplatform {
+
+enum class NewFileResult {
+  kWritten,  // |path| holds exactly the bytes given
+  kExists,   // something is at |path| already; it is left as it is
+  kFailed,   // the file could not be written; nothing is left behind
+};
+
+// Creates |path| holding the |length| bytes at |data| with |mode| (whatever
+// the umask), never over an existing file or link. On every failure the
+// temporary file is removed.
+NewFileResult WriteNewFileAtomically(const std::string& path, const void* data, size_t length, mode_t mode);
+
+}  // namespace kvplatform
+
+#endif
