@@ -91,7 +91,7 @@ IssuedView::IssuedView(kvapp::IssuedDialog& logic, QtUserInterface& ui, QWidget*
   layout->addWidget(table_, 1);
   layout->addWidget(summary_);
   layout->addLayout(row);
-  resize(980, 420);
+  resize(1180, 440);
   WatchControls();
   Refresh();
 }
