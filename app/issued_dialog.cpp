@@ -6,6 +6,7 @@
 
 #include "app/register_commands.h"
 #include "app/strings.h"
+#include "app/utf8_text.h"
 #include "platform/clock.h"
 
 namespace kvapp {
@@ -196,14 +197,16 @@ bool IssuedDialog::Reload() {
     row.state = StateOf(entry, now);
     if (row.state == IssuedState::kRevoked) ++revoked;
     row.cells.resize(kIssuedColumnCount);
-    row.cells[kColumnSerial] = entry.serialHex;
-    row.cells[kColumnSubject] = entry.subject;
-    row.cells[kColumnAltNames] = JoinNames(entry.altNames);
+    // Texts that come from certificates are shown escaped, as the contents
+    // dialog shows them.
+    row.cells[kColumnSerial] = EscapeForDisplay(entry.serialHex);
+    row.cells[kColumnSubject] = EscapeForDisplay(entry.subject);
+    row.cells[kColumnAltNames] = EscapeForDisplay(JoinNames(entry.altNames));
     row.cells[kColumnIssued] = IssuedDateText(entry.notBefore);
     row.cells[kColumnExpires] = IssuedDateText(entry.notAfter);
     row.cells[kColumnStatus] = IssuedStatusText(entry, now);
-    row.cells[kColumnProfile] = entry.profile;
-    row.cells[kColumnFile] = entry.path;
+    row.cells[kColumnProfile] = EscapeForDisplay(entry.profile);
+    row.cells[kColumnFile] = EscapeForDisplay(entry.path);
     row.entry = std::move(entry);
     controls_.rows.push_back(std::move(row));
   }
@@ -298,7 +301,8 @@ CommandOutcome IssuedDialog::Revoke() {
   std::vector<std::string> names;
   for (int code : codes) names.push_back(ReasonName(code));
   int index = 0;
-  const std::string prompt = "Reason for revoking " + subject + " (serial number " + serial + "):";
+  const std::string prompt =
+      "Reason for revoking " + EscapeForDisplay(subject) + " (serial number " + EscapeForDisplay(serial) + "):";
   if (!context_.ui.ChooseItem("Revoke Certificate", prompt, names, index)) return CommandOutcome::kCancelled;
   if (index < 0 || static_cast<size_t>(index) >= codes.size()) return CommandOutcome::kCancelled;
   const CommandOutcome outcome =

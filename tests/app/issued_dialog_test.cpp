@@ -280,6 +280,23 @@ TEST_F(IssuedDialogTest, MakeCrlAndRecordExistingCancelledAtEachStep) {
   EXPECT_EQ(ui_.unanswered, 0);
 }
 
+// Texts from certificates are shown escaped; the reason prompt too.
+TEST_F(IssuedDialogTest, ControlCharactersShownEscaped) {
+  ASSERT_NO_FATAL_FAILURE(
+      Record({{"1B", "CN=evil\x1B[2J, C=US", "DNS:a\x07", kNow - kDay, kNow + 99 * kDay, "classic", "/e\n.crt"}}));
+  IssuedDialog d(*main_);
+  d.OnInitDialog();
+  ASSERT_EQ(d.controls().rows.size(), 1u);
+  const std::vector<std::string>& cells = d.controls().rows[0].cells;
+  EXPECT_EQ(cells[kvapp::kColumnSubject], "CN=evil\\x1B[2J, C=US");
+  EXPECT_EQ(cells[kvapp::kColumnAltNames], "DNS:a\\x07");
+  EXPECT_EQ(cells[kvapp::kColumnFile], "/e\\x0A.crt");
+  d.OnRowChosen(0);
+  ui_.choices.push_back(std::nullopt);
+  d.OnCommand(kvapp::kIdIssuedRevoke);
+  EXPECT_EQ(ui_.events.back().text, "Reason for revoking CN=evil\\x1B[2J, C=US (serial number 1B):");
+}
+
 TEST_F(IssuedDialogTest, NoRegisterIsNotCreatedByLooking) {
   const std::string db = Path("kvroot.db");
   IssuedDialog d(*main_);

@@ -197,7 +197,13 @@ ScriptedRunner::Handler SaveAs(const QString& path) {
       qWarning("expected the save chooser, got %s", qPrintable(dialog.objectName()));
       return;
     }
-    chooser->selectFile(path);
+    // Typed into the name field, as a user does.
+    auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name == nullptr) {
+      qWarning("the save chooser has no name field");
+      return;
+    }
+    name->setText(path);
     QMetaObject::invokeMethod(chooser, "accept");
   };
 }

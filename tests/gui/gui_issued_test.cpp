@@ -3,10 +3,13 @@
 // Record Existing, the rows marked and sorted by header clicks, a revocation
 // and a CRL made through the real choosers, and the main window's expiry
 // line before and after. Leaves build/screenshots/issued_certificates.png.
+#include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 
@@ -77,7 +80,60 @@ class GuiIssuedTest : public QObject {
   }
   void cleanupTestCase() { kvplatform::SetClockForTest(nullptr); }
   void issuedCertificatesDialog();
+  void choosersAnswerAndCancel();
 };
+
+// The three choosers the dialog's actions use: answered, and cancelled
+// (which leaves the caller's value alone).
+void GuiIssuedTest::choosersAnswerAndCancel() {
+  Bench b;
+  const std::vector<std::string> items = {"unspecified", "keyCompromise", "superseded"};
+  int index = 2;
+  b.runner.handlers.push_back([](QDialog& d) {
+    auto* combo = d.findChild<QComboBox*>();
+    QVERIFY(combo != nullptr);
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE(combo->currentText(), QStringLiteral("superseded"));  // the proposal
+    QVERIFY(!combo->isEditable());
+    ChooseListItem(QStringLiteral("keyCompromise"))(d);
+  });
+  QVERIFY(b.ui->ChooseItem("Revoke Certificate", "Reason:", items, index));
+  QCOMPARE(index, 1);
+  b.runner.handlers.push_back([](QDialog& d) { d.reject(); });
+  QVERIFY(!b.ui->ChooseItem("Revoke Certificate", "Reason:", items, index));
+  QCOMPARE(index, 1);
+
+  int days = 30;
+  b.runner.handlers.push_back([](QDialog& d) {
+    auto* spin = d.findChild<QSpinBox*>();
+    QVERIFY(spin != nullptr);
+    QCOMPARE(spin->value(), 30);
+    QCOMPARE(spin->maximum(), 3650);
+    EnterNumber(5000)(d);  // held to the range
+  });
+  QVERIFY(b.ui->AskNumber("Make CRL", "Days:", 1, 3650, days));
+  QCOMPARE(days, 3650);
+  b.runner.handlers.push_back([](QDialog& d) { d.reject(); });
+  QVERIFY(!b.ui->AskNumber("Make CRL", "Days:", 1, 3650, days));
+  QCOMPARE(days, 3650);
+
+  std::string path;
+  b.runner.handlers.push_back([&](QDialog& d) {
+    auto* chooser = qobject_cast<QFileDialog*>(&d);
+    QVERIFY(chooser != nullptr);
+    QCOMPARE(chooser->acceptMode(), QFileDialog::AcceptSave);
+    QCOMPARE(chooser->nameFilters(),
+             QStringList({QStringLiteral("CRL Files (*.crl)"), QStringLiteral("All Files (*)")}));
+    QCOMPARE(chooser->selectedFiles().value(0), b.Path(QStringLiteral("kvroot.crl")));
+    SaveAs(b.Path(QStringLiteral("other.crl")))(d);
+  });
+  QVERIFY(b.ui->ChooseFileToSave("CRL Files (*.crl)|*.crl|All Files (*.*)|*.*|", "kvroot.crl", path));
+  QCOMPARE(QString::fromStdString(path), b.Path(QStringLiteral("other.crl")));
+  QVERIFY(!QFileInfo::exists(b.Path(QStringLiteral("other.crl"))));  // choosing writes nothing
+  b.runner.handlers.push_back([](QDialog& d) { d.reject(); });
+  QVERIFY(!b.ui->ChooseFileToSave("CRL Files (*.crl)|*.crl|", "kvroot.crl", path));
+  QCOMPARE(b.runner.unanswered, 0);
+}
 
 void GuiIssuedTest::issuedCertificatesDialog() {
   Bench b;
@@ -120,7 +176,8 @@ void GuiIssuedTest::issuedCertificatesDialog() {
   view.Refresh();
   QVERIFY(view.button(kvapp::kIdIssuedCertificates)->isEnabled());
 
-  const QString crlPath = b.Path(QStringLiteral("kvroot.crl"));
+  // Named .pem: written as PEM.
+  const QString crlPath = b.Path(QStringLiteral("revoked.pem"));
   QString recordedText, revokedText;
   bool ran = false;
   b.runner.handlers.push_back([&](QDialog& d) {
@@ -182,6 +239,9 @@ void GuiIssuedTest::issuedCertificatesDialog() {
   QCOMPARE(b.runner.unanswered, 0);
 
   // The CRL lists the revoked serial number with its reason.
+  QFile written(crlPath);
+  QVERIFY(written.open(QIODevice::ReadOnly));
+  QVERIFY(written.readAll().startsWith("-----BEGIN X509 CRL-----"));
   std::vector<unsigned char> der;
   QCOMPARE(kvapp::ReadCrlFile(crlPath.toStdString(), der), 0);
   kvapp::CrlContents crl;
