@@ -82,6 +82,11 @@ CommandOutcome MakeCrl(AppContext& context, const std::string& rootCertPath, con
     context.Error(FormatText(LoadString(2021), EscapeForDisplay(outPath)));
     return CommandOutcome::kFailed;
   }
+  // A CRL number once taken is gone: what can be checked before is.
+  if (!kvplatform::CanCreateFileAt(outPath)) {
+    context.Error("Unable to write the CRL file " + EscapeForDisplay(outPath) + ".");
+    return CommandOutcome::kFailed;
+  }
   RootCertInfo root;
   if (ReadRootCertInfo(rootCertPath, root) != 0) {
     context.Error("Unable to read the root certificate " + EscapeForDisplay(rootCertPath) + ".");

@@ -40,11 +40,11 @@ const CommandSpec kCommands[] = {
      "Unlocks KEYFILE with its password and issues a certificate for its key, signed by\n"
      "the current root (the root key password is asked for). The certificate file\n"
      "defaults to KEYFILE with .crt in place of .key."},
-    {Command::kView, "view", "CERT|CRL", true, true, "Show the contents of a certificate or CRL file",
+    {Command::kView, "view", "CERT", true, true, "Show the contents of a certificate or CRL file",
      "Shows subject, issuer, validity dates, version and serial number of CERT. For a\n"
      "CRL (a .crl file, DER or PEM): issuer, this and next update, CRL number,\n"
      "authority key identifier, signature algorithm and the revoked entries."},
-    {Command::kVerify, "verify", "CERT|CRL", true, true,
+    {Command::kVerify, "verify", "CERT", true, true,
      "Verify that a certificate or CRL was signed by the current root",
      "Exits with 0 when the signature of CERT (or of a .crl file) verifies with the\n"
      "current root's key, with 1 when it does not or cannot be verified."},

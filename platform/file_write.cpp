@@ -55,4 +55,11 @@ NewFileResult WriteNewFileAtomically(const std::string& path, const void* data, 
   return NewFileResult::kWritten;
 }
 
+bool CanCreateFileAt(const std::string& path) {
+  struct stat dir;
+  const std::string parent = DirectoryOf(path);
+  return !path.empty() && ::stat(parent.c_str(), &dir) == 0 && S_ISDIR(dir.st_mode) &&
+         ::access(parent.c_str(), W_OK | X_OK) == 0;
+}
+
 }  // namespace kvplatform

@@ -23,6 +23,11 @@ enum class NewFileResult {
 // temporary file is removed.
 NewFileResult WriteNewFileAtomically(const std::string& path, const void* data, size_t length, mode_t mode);
 
+// True when a file could be made at |path| now: its directory exists and
+// may be written. A check before work that cannot be undone; the write can
+// still fail (a full disk).
+bool CanCreateFileAt(const std::string& path);
+
 }  // namespace kvplatform
 
 #endif
