@@ -3,13 +3,10 @@
 // Record Existing, the rows marked and sorted by header clicks, a revocation
 // and a CRL made through the real choosers, and the main window's expiry
 // line before and after. Leaves build/screenshots/issued_certificates.png.
-#include <QComboBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 
@@ -56,7 +53,9 @@ void ClickHeader(QTableWidget& table, int column) {
   QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
 }
 
-ScriptedRunner::Handler OkBoxStarting(const QString& start, QString* text = nullptr) {
+// A handler for a message box whose text starts with |start|: Yes for a
+// question, OK otherwise; the text is kept in |text| when asked for.
+ScriptedRunner::Handler AnswerBox(const QString& start, QString* text = nullptr) {
   return [=](QDialog& d) {
     auto* box = qobject_cast<QMessageBox*>(&d);
     QVERIFY(box != nullptr);
@@ -80,60 +79,8 @@ class GuiIssuedTest : public QObject {
   }
   void cleanupTestCase() { kvplatform::SetClockForTest(nullptr); }
   void issuedCertificatesDialog();
-  void choosersAnswerAndCancel();
 };
 
-// The three choosers the dialog's actions use: answered, and cancelled
-// (which leaves the caller's value alone).
-void GuiIssuedTest::choosersAnswerAndCancel() {
-  Bench b;
-  const std::vector<std::string> items = {"unspecified", "keyCompromise", "superseded"};
-  int index = 2;
-  b.runner.handlers.push_back([](QDialog& d) {
-    auto* combo = d.findChild<QComboBox*>();
-    QVERIFY(combo != nullptr);
-    QCOMPARE(combo->count(), 3);
-    QCOMPARE(combo->currentText(), QStringLiteral("superseded"));  // the proposal
-    QVERIFY(!combo->isEditable());
-    ChooseListItem(QStringLiteral("keyCompromise"))(d);
-  });
-  QVERIFY(b.ui->ChooseItem("Revoke Certificate", "Reason:", items, index));
-  QCOMPARE(index, 1);
-  b.runner.handlers.push_back([](QDialog& d) { d.reject(); });
-  QVERIFY(!b.ui->ChooseItem("Revoke Certificate", "Reason:", items, index));
-  QCOMPARE(index, 1);
-
-  int days = 30;
-  b.runner.handlers.push_back([](QDialog& d) {
-    auto* spin = d.findChild<QSpinBox*>();
-    QVERIFY(spin != nullptr);
-    QCOMPARE(spin->value(), 30);
-    QCOMPARE(spin->maximum(), 3650);
-    EnterNumber(5000)(d);  // held to the range
-  });
-  QVERIFY(b.ui->AskNumber("Make CRL", "Days:", 1, 3650, days));
-  QCOMPARE(days, 3650);
-  b.runner.handlers.push_back([](QDialog& d) { d.reject(); });
-  QVERIFY(!b.ui->AskNumber("Make CRL", "Days:", 1, 3650, days));
-  QCOMPARE(days, 3650);
-
-  std::string path;
-  b.runner.handlers.push_back([&](QDialog& d) {
-    auto* chooser = qobject_cast<QFileDialog*>(&d);
-    QVERIFY(chooser != nullptr);
-    QCOMPARE(chooser->acceptMode(), QFileDialog::AcceptSave);
-    QCOMPARE(chooser->nameFilters(),
-             QStringList({QStringLiteral("CRL Files (*.crl)"), QStringLiteral("All Files (*)")}));
-    QCOMPARE(chooser->selectedFiles().value(0), b.Path(QStringLiteral("kvroot.crl")));
-    SaveAs(b.Path(QStringLiteral("other.crl")))(d);
-  });
-  QVERIFY(b.ui->ChooseFileToSave("CRL Files (*.crl)|*.crl|All Files (*.*)|*.*|", "kvroot.crl", path));
-  QCOMPARE(QString::fromStdString(path), b.Path(QStringLiteral("other.crl")));
-  QVERIFY(!QFileInfo::exists(b.Path(QStringLiteral("other.crl"))));  // choosing writes nothing
-  b.runner.handlers.push_back([](QDialog& d) { d.reject(); });
-  QVERIFY(!b.ui->ChooseFileToSave("CRL Files (*.crl)|*.crl|", "kvroot.crl", path));
-  QCOMPARE(b.runner.unanswered, 0);
-}
 
 void GuiIssuedTest::issuedCertificatesDialog() {
   Bench b;
@@ -187,7 +134,7 @@ void GuiIssuedTest::issuedCertificatesDialog() {
     // Record Existing: four of ours recorded (unless issuing recorded them
     // already), the damaged file named.
     b.runner.handlers.push_back(PickDirectory(b.Path(QStringLiteral("issued"))));
-    b.runner.handlers.push_back(OkBoxStarting(QStringLiteral("Recorded "), &recordedText));
+    b.runner.handlers.push_back(AnswerBox(QStringLiteral("Recorded "), &recordedText));
     ClickControl(d, kvapp::kIdIssuedRecordExisting);
     QVERIFY2(recordedText.contains(QStringLiteral("broken.crt")), qPrintable(recordedText));
     QCOMPARE(table.rowCount(), 4);
@@ -213,8 +160,8 @@ void GuiIssuedTest::issuedCertificatesDialog() {
     ClickRow(table, RowWithSubject(table, QStringLiteral("mail")));
     QVERIFY(v->button(kvapp::kIdIssuedRevoke)->isEnabled());
     b.runner.handlers.push_back(ChooseListItem(QStringLiteral("keyCompromise")));
-    b.runner.handlers.push_back(OkBoxStarting(QString()));  // the confirmation: Yes
-    b.runner.handlers.push_back(OkBoxStarting(QStringLiteral("Certificate "), &revokedText));
+    b.runner.handlers.push_back(AnswerBox(QString()));  // the confirmation: Yes
+    b.runner.handlers.push_back(AnswerBox(QStringLiteral("Certificate "), &revokedText));
     ClickControl(d, kvapp::kIdIssuedRevoke);
     QVERIFY2(revokedText.contains(QStringLiteral("keyCompromise")), qPrintable(revokedText));
     const int mail = RowWithSubject(table, QStringLiteral("mail"));
@@ -229,7 +176,7 @@ void GuiIssuedTest::issuedCertificatesDialog() {
     // A CRL valid for 7 days.
     b.runner.handlers.push_back(SaveAs(crlPath));
     b.runner.handlers.push_back(EnterNumber(7));
-    b.runner.handlers.push_back(OkBoxStarting(QStringLiteral("CRL number 1 written to ")));
+    b.runner.handlers.push_back(AnswerBox(QStringLiteral("CRL number 1 written to ")));
     ClickControl(d, kvapp::kIdIssuedMakeCrl);
     ran = true;
     ClickControl(d, kvapp::kIdIssuedClose);
