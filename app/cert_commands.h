@@ -31,6 +31,9 @@ class CertCommands : public MainCommands {
   CommandOutcome CreateServerCertificate() override;
   CommandOutcome ViewCertificate() override;
   CommandOutcome VerifyCertificate() override;
+  // The register (issued_commands.cpp).
+  CommandOutcome IssuedCertificates() override;
+  bool RootExpiryLine(std::string& line) override;
 
   // Routines.
   int SelectRoot(const std::string& certPath) override;

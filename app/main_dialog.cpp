@@ -18,7 +18,7 @@ const char* const kFilterItems[] = {
 const std::vector<int> kMainControls = {kIdRootCertField, kIdDirectoryCombo, kIdBrowse,    kIdFilterCombo,
                                         kIdFileList,      kIdCloseOrEnter,   kIdNewRoot,   kIdSelectRoot,
                                         kIdViewRoot,      kIdNewServer,      kIdCreateServerCert, kIdViewCert,
-                                        kIdVerifyCert,    kIdHelpButton};
+                                        kIdVerifyCert,    kIdHelpButton,     kIdIssuedCertificates};
 
 // A registry value is read into a 260-byte buffer: longer values do not fit.
 constexpr size_t kMaxRememberedPath = 259;
@@ -59,7 +59,7 @@ MainDialog::MainDialog(AppContext& context) : context_(context) {
   currentDirectory_ = context_.files.WorkingDirectory();
   rootCertPath_ = LoadString(2001);
   for (const char* item : kFilterItems) controls_.filterItems.emplace_back(item);
-  for (int id : {kIdViewRoot, kIdNewServer, kIdCreateServerCert, kIdViewCert, kIdVerifyCert}) {
+  for (int id : {kIdViewRoot, kIdNewServer, kIdCreateServerCert, kIdViewCert, kIdVerifyCert, kIdIssuedCertificates}) {
     controls_.enabled[id] = false;
   }
   for (int id : {kIdNewRoot, kIdSelectRoot, kIdBrowse, kIdCloseOrEnter, kIdHelpButton}) controls_.enabled[id] = true;
@@ -123,6 +123,13 @@ CommandOutcome MainDialog::OnCommand(int controlId) {
       break;
   }
   if (commands_ == nullptr) return CommandOutcome::kNotRun;
+  const CommandOutcome outcome = RunCommand(controlId);
+  // A command may have issued, revoked or recorded certificates.
+  UpdateExpiryLine();
+  return outcome;
+}
+
+CommandOutcome MainDialog::RunCommand(int controlId) {
   switch (controlId) {
     case kIdNewRoot:
       return commands_->NewRootCertificateAndKeys();
@@ -138,6 +145,8 @@ CommandOutcome MainDialog::OnCommand(int controlId) {
       return commands_->ViewCertificate();
     case kIdVerifyCert:
       return commands_->VerifyCertificate();
+    case kIdIssuedCertificates:
+      return commands_->IssuedCertificates();
     default:
       return CommandOutcome::kNotRun;
   }
@@ -184,6 +193,13 @@ void MainDialog::UpdateCommandButtons() {
   controls_.enabled[kIdCreateServerCert] = rootSelected_ != 0 && fileSelected_ != 0 && selectedIsCertificate_ == 0;
   controls_.enabled[kIdViewCert] = fileSelected_ != 0 && selectedIsCertificate_ != 0;
   controls_.enabled[kIdVerifyCert] = rootSelected_ != 0 && fileSelected_ != 0 && selectedIsCertificate_ != 0;
+  controls_.enabled[kIdIssuedCertificates] = rootSelected_ != 0;
+}
+
+void MainDialog::UpdateExpiryLine() {
+  std::string line;
+  if (rootSelected_ == 0 || commands_ == nullptr || !commands_->RootExpiryLine(line)) line.clear();
+  controls_.expiryLine = line;
 }
 
 void MainDialog::FillFileList() {
@@ -246,6 +262,7 @@ void MainDialog::SetCurrentRoot(const std::string& certPath, const std::string& 
   rootSelected_ = 1;
   UpdateData(false);
   UpdateCommandButtons();
+  UpdateExpiryLine();
 }
 
 bool MainDialog::SaveRootSetting(const std::string& certPath) {

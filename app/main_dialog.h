@@ -29,6 +29,10 @@ enum MainControlId : int {
   kIdCloseOrEnter = 1014,
   kIdRootCertField = 1028,
   kIdHelpButton = 57670,
+  // The issued-certificate register: the button that opens its dialog and
+  // the expiry line under the root certificate field.
+  kIdIssuedCertificates = 1069,
+  kIdExpiryLine = 1070,
 };
 
 // Help context of the main dialog's topic (help base 0x20000 + dialog 102).
@@ -69,6 +73,15 @@ class MainCommands {
   // Tests |certPath| and its key file, asks for the root key password and
   // makes the root current. 1 when it became current, else 0.
   virtual int SelectRoot(const std::string& certPath) = 0;
+  // Opens the Issued Certificates dialog of the current root.
+  virtual CommandOutcome IssuedCertificates() { return CommandOutcome::kNotRun; }
+  // The expiry line of the current root's register ("Issued certificates:
+  // N expired, M expire within 30 days.") in |line|; false, creating
+  // nothing, when the root has no register yet or it cannot be read.
+  virtual bool RootExpiryLine(std::string& line) {
+    (void)line;
+    return false;
+  }
 };
 
 class MainDialog {
@@ -84,6 +97,7 @@ class MainDialog {
     std::string rootCertText;  // read-only field 1028
     std::map<int, bool> enabled;
     bool focusInDirectoryCombo = false;  // the user is typing a directory
+    std::string expiryLine;              // line 1070 under the root; empty: hidden
   };
 
   explicit MainDialog(AppContext& context);
@@ -123,6 +137,9 @@ class MainDialog {
 
   // Operations the commands use.
   void UpdateCommandButtons();
+  // Shows the current root's expiry line, or hides it when there is no root
+  // or no register (run when the root changes and after each command).
+  void UpdateExpiryLine();
   void FillFileList();
   std::string GetSelectedFilePath() const;
   void OnFileSelectionChanged();
@@ -155,6 +172,7 @@ class MainDialog {
   const std::string& rememberedCountry() const { return rememberedCountry_; }
 
  private:
+  CommandOutcome RunCommand(int controlId);
   CommandOutcome Browse();
   void CloseOrEnterDirectory();
 

@@ -3,9 +3,9 @@
 // a scripted test) implements it.
 //
 // Dialogs keep their fields and the state of their controls in their logic
-// classes (MainDialog, CertDetailsDialog, CertContentsDialog); a front end
-// shows those controls, passes the user's edits and button presses to the
-// logic's event handlers and redraws after each.
+// classes (MainDialog, CertDetailsDialog, CertContentsDialog,
+// IssuedDialog); a front end shows those controls, passes the user's edits
+// and button presses to the logic's event handlers and redraws after each.
 #ifndef KVCATOOL_APP_UI_H
 #define KVCATOOL_APP_UI_H
 
@@ -18,6 +18,7 @@ namespace kvapp {
 
 class MainDialog;
 class CertDetailsDialog;
+class IssuedDialog;
 struct CertContentsFields;
 
 // Id of the caption every message box carries ("Orvane Inc. Certificate Tool").
@@ -91,6 +92,24 @@ class UserInterface {
     (void)maxChars;
     return AskRootPassword(password);
   }
+  // ---- The issued-certificate register ----
+  // Runs the Issued Certificates dialog modally: IssuedDialog::OnInitDialog,
+  // then the user's events until the dialog is closed.
+  virtual void RunIssuedDialog(IssuedDialog& dialog) = 0;
+  // File-save chooser: |filter| as for ChooseFileToOpen; the chosen file
+  // need not exist (the command that writes it refuses an existing one).
+  // False when cancelled.
+  virtual bool ChooseFileToSave(const std::string& filter, const std::string& initialName, std::string& path) = 0;
+  // One of |items| (not empty) chosen under |title| with |prompt|: |index|
+  // comes in as the proposed item and goes out as the chosen one. False when
+  // cancelled.
+  virtual bool ChooseItem(const std::string& title, const std::string& prompt, const std::vector<std::string>& items,
+                          int& index) = 0;
+  // A whole number from |minimum| to |maximum| under |title| with |prompt|:
+  // |value| comes in as the proposal and goes out as the answer. False when
+  // cancelled.
+  virtual bool AskNumber(const std::string& title, const std::string& prompt, int minimum, int maximum,
+                         int& value) = 0;
 };
 
 }  // namespace kvapp

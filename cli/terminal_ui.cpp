@@ -187,4 +187,14 @@ void TerminalUi::ShowCertContents(const kvapp::CertContentsFields& fields) {
 
 void TerminalUi::ShowAbout(const std::string& productLine) { Print(productLine); }
 
+void TerminalUi::RunIssuedDialog(kvapp::IssuedDialog&) {
+  ShowError("The Issued Certificates dialog belongs to the desktop program; use the issued, revoke, crl and "
+            "register-existing commands.");
+}
+bool TerminalUi::ChooseFileToSave(const std::string&, const std::string&, std::string&) { return false; }
+bool TerminalUi::ChooseItem(const std::string&, const std::string&, const std::vector<std::string>&, int&) {
+  return false;
+}
+bool TerminalUi::AskNumber(const std::string&, const std::string&, int, int, int&) { return false; }
+
 }  // namespace kvcli

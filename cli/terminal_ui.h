@@ -89,6 +89,13 @@ class TerminalUi : public kvapp::UserInterface {
   bool RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) override;
   void ShowCertContents(const kvapp::CertContentsFields& fields) override;
   void ShowAbout(const std::string& productLine) override;
+  // The register's dialog and its choosers are the desktop program's: the
+  // command line has its own commands for them and refuses these.
+  void RunIssuedDialog(kvapp::IssuedDialog& dialog) override;
+  bool ChooseFileToSave(const std::string& filter, const std::string& initialName, std::string& path) override;
+  bool ChooseItem(const std::string& title, const std::string& prompt, const std::vector<std::string>& items,
+                  int& index) override;
+  bool AskNumber(const std::string& title, const std::string& prompt, int minimum, int maximum, int& value) override;
 
  private:
   std::FILE* out_;

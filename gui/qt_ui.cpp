@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -16,6 +17,9 @@
 #include "app/cert_details_dialog.h"
 #include "app/main_dialog.h"
 #include "app/strings.h"
+#ifdef KVAPP_CERT_COMMANDS
+#include "gui/issued_view.h"
+#endif
 #include "gui/views.h"
 
 namespace kvgui {
@@ -281,6 +285,72 @@ void QtUserInterface::ShowCertContents(const kvapp::CertContentsFields& fields) 
 void QtUserInterface::ShowAbout(const std::string& productLine) {
   AboutView view(Text(productLine), *this, DialogParent());
   runner_.Exec(view);
+}
+
+void QtUserInterface::RunIssuedDialog(kvapp::IssuedDialog& dialog) {
+#ifdef KVAPP_CERT_COMMANDS
+  dialog.OnInitDialog();
+  IssuedView view(dialog, *this, DialogParent());
+  runner_.Exec(view);
+#else
+  (void)dialog;  // no register without the certificate commands
+#endif
+}
+
+bool QtUserInterface::ChooseFileToSave(const std::string& filter, const std::string& initialName,
+                                       std::string& path) {
+  QFileDialog dialog(DialogParent(), QStringLiteral("Save As"));
+  dialog.setObjectName(kSaveDialogName);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  // The command that writes the file refuses an existing one and says so.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters(NameFiltersFromTable(filter));
+  dialog.setDirectory(QDir::currentPath());
+  dialog.selectFile(Text(initialName));
+  runner_.Exec(dialog);
+  if (dialog.result() != QDialog::Accepted) return false;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return false;
+  path = chosen.first().toStdString();
+  return true;
+}
+
+bool QtUserInterface::ChooseItem(const std::string& title, const std::string& prompt,
+                                 const std::vector<std::string>& items, int& index) {
+  if (items.empty()) return false;
+  QStringList texts;
+  for (const std::string& item : items) texts << Text(item);
+  QInputDialog dialog(DialogParent());
+  dialog.setObjectName(kItemDialogName);
+  dialog.setWindowTitle(Text(title));
+  dialog.setLabelText(Text(prompt));
+  dialog.setComboBoxItems(texts);
+  dialog.setComboBoxEditable(false);
+  const int proposed = index >= 0 && index < texts.size() ? index : 0;
+  dialog.setTextValue(texts[proposed]);
+  runner_.Exec(dialog);
+  if (dialog.result() != QDialog::Accepted) return false;
+  const int chosen = static_cast<int>(texts.indexOf(dialog.textValue()));
+  if (chosen < 0) return false;
+  index = chosen;
+  return true;
+}
+
+bool QtUserInterface::AskNumber(const std::string& title, const std::string& prompt, int minimum, int maximum,
+                                int& value) {
+  QInputDialog dialog(DialogParent());
+  dialog.setObjectName(kNumberDialogName);
+  dialog.setWindowTitle(Text(title));
+  dialog.setLabelText(Text(prompt));
+  dialog.setInputMode(QInputDialog::IntInput);
+  dialog.setIntRange(minimum, maximum);
+  dialog.setIntValue(value);
+  runner_.Exec(dialog);
+  if (dialog.result() != QDialog::Accepted) return false;
+  value = dialog.intValue();
+  return true;
 }
 
 }  // namespace kvgui

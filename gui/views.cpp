@@ -218,6 +218,12 @@ MainDialogView::MainDialogView(kvapp::MainDialog& logic, QtUserInterface& ui, QW
   rootCert_->setReadOnly(true);
   SetControlId(rootCert_, kvapp::kIdRootCertField);
 
+  // The register's expiry line under the root, shown while it has one.
+  expiry_ = new QLabel;
+  expiry_->setTextFormat(Qt::PlainText);
+  expiry_->setVisible(false);
+  SetControlId(expiry_, kvapp::kIdExpiryLine);
+
   directory_ = new QComboBox;
   directory_->setEditable(true);
   directory_->setInsertPolicy(QComboBox::NoInsert);  // the logic inserts the directories
@@ -248,6 +254,7 @@ MainDialogView::MainDialogView(kvapp::MainDialog& logic, QtUserInterface& ui, QW
       {kvapp::kIdCreateServerCert, "Create Server Certificate..."},
       {kvapp::kIdViewCert, "View Certificate"},
       {kvapp::kIdVerifyCert, "Verify Certificate"},
+      {kvapp::kIdIssuedCertificates, "Issued Certificates..."},
       {kvapp::kIdCloseOrEnter, "&Close"},
       {kvapp::kIdHelpButton, "&Help"},
   };
@@ -273,11 +280,12 @@ MainDialogView::MainDialogView(kvapp::MainDialog& logic, QtUserInterface& ui, QW
   auto* top = new QGridLayout;
   top->addWidget(Label(QStringLiteral("Root Certificate:"), rootCert_, kvapp::kIdRootCertField), 0, 0);
   top->addWidget(rootCert_, 0, 1, 1, 2);
-  top->addWidget(Label(QStringLiteral("Current Directory:"), directory_, kvapp::kIdDirectoryCombo), 1, 0);
-  top->addWidget(directory_, 1, 1);
-  top->addWidget(buttons_[kvapp::kIdBrowse], 1, 2);
-  top->addWidget(Label(QStringLiteral("Files:"), filter_, kvapp::kIdFilterCombo), 2, 0);
-  top->addWidget(filter_, 2, 1);
+  top->addWidget(expiry_, 1, 1, 1, 2);
+  top->addWidget(Label(QStringLiteral("Current Directory:"), directory_, kvapp::kIdDirectoryCombo), 2, 0);
+  top->addWidget(directory_, 2, 1);
+  top->addWidget(buttons_[kvapp::kIdBrowse], 2, 2);
+  top->addWidget(Label(QStringLiteral("Files:"), filter_, kvapp::kIdFilterCombo), 3, 0);
+  top->addWidget(filter_, 3, 1);
   top->setColumnStretch(1, 1);
 
   auto* commands = new QVBoxLayout;
@@ -288,6 +296,8 @@ MainDialogView::MainDialogView(kvapp::MainDialog& logic, QtUserInterface& ui, QW
   for (int id : {kvapp::kIdNewServer, kvapp::kIdCreateServerCert, kvapp::kIdViewCert, kvapp::kIdVerifyCert}) {
     commands->addWidget(buttons_[id]);
   }
+  commands->addSpacing(12);
+  commands->addWidget(buttons_[kvapp::kIdIssuedCertificates]);
   commands->addStretch(1);
 
   auto* middle = new QHBoxLayout;
@@ -345,6 +355,8 @@ void MainDialogView::Refresh() {
   const kvapp::MainDialog::Controls& c = logic_.controls();
   rootCert_->setText(Text(c.rootCertText));
   rootCert_->setCursorPosition(0);
+  expiry_->setText(Text(c.expiryLine));
+  expiry_->setVisible(!c.expiryLine.empty());
   {
     QSignalBlocker block(directory_);
     QStringList items;

@@ -99,6 +99,7 @@ class MainDialogView : public ControlDialog {
   QComboBox* filterCombo() const { return filter_; }
   QListWidget* fileList() const { return files_; }
   QLineEdit* rootCertField() const { return rootCert_; }
+  QLabel* expiryLine() const { return expiry_; }
   bool postedMessagesRun() const { return postedRun_; }
 
  public slots:
@@ -117,6 +118,7 @@ class MainDialogView : public ControlDialog {
 
   kvapp::MainDialog& logic_;
   QLineEdit* rootCert_;
+  QLabel* expiry_;
   QComboBox* directory_;
   QComboBox* filter_;
   QListWidget* files_;

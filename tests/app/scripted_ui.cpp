@@ -1,7 +1,12 @@
 #include "scripted_ui.h"
 
+#include <algorithm>
+
 #include "app/cert_contents.h"
 #include "app/utf8_text.h"
+#ifdef KVAPP_CERT_COMMANDS
+#include "app/issued_dialog.h"
+#endif
 
 namespace apptest {
 
@@ -109,6 +114,70 @@ void ScriptedUi::ShowCertContents(const kvapp::CertContentsFields& fields) {
 }
 
 void ScriptedUi::ShowAbout(const std::string& productLine) { events.push_back({"about", productLine}); }
+
+void ScriptedUi::RunIssuedDialog(kvapp::IssuedDialog& dialog) {
+#ifdef KVAPP_CERT_COMMANDS
+  dialog.OnInitDialog();
+  events.push_back({"issued", dialog.controls().summary});
+#else
+  events.push_back({"issued", ""});
+#endif
+  if (issued.empty()) {
+    ++unanswered;
+    return;
+  }
+  IssuedScript script = std::move(issued.front());
+  issued.pop_front();
+  script(dialog);
+}
+
+bool ScriptedUi::ChooseFileToSave(const std::string& filter, const std::string& initialName, std::string& path) {
+  events.push_back({"save", filter + " " + initialName});
+  if (saveFiles.empty()) {
+    ++unanswered;
+    return false;
+  }
+  std::optional<std::string> answer = saveFiles.front();
+  saveFiles.pop_front();
+  if (!answer) return false;
+  path = *answer;
+  return true;
+}
+
+bool ScriptedUi::ChooseItem(const std::string&, const std::string& prompt, const std::vector<std::string>& items,
+                            int& index) {
+  events.push_back({"choose", prompt});
+  choiceItems.push_back(items);
+  if (choices.empty()) {
+    ++unanswered;
+    return false;
+  }
+  std::optional<std::string> answer = choices.front();
+  choices.pop_front();
+  if (!answer) return false;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i] == *answer) {
+      index = static_cast<int>(i);
+      return true;
+    }
+  }
+  ++unanswered;  // the script asked for an item that is not offered
+  return false;
+}
+
+bool ScriptedUi::AskNumber(const std::string&, const std::string& prompt, int minimum, int maximum, int& value) {
+  events.push_back({"number", prompt});
+  if (numbers.empty()) {
+    ++unanswered;
+    return false;
+  }
+  std::optional<int> answer = numbers.front();
+  numbers.pop_front();
+  if (!answer) return false;
+  // A spin box holds the number to its range.
+  value = std::clamp(*answer, minimum, maximum);
+  return true;
+}
 
 bool EnterAndOk(kvapp::CertDetailsDialog& dialog, const DetailsEntry& entry) {
   using namespace kvapp;

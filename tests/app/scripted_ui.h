@@ -20,7 +20,8 @@ namespace apptest {
 // One recorded event, e.g. {"error", "Password incorrect."}. Kinds: "error",
 // "message", "question", "password" (a root password prompt), "open",
 // "directory", "progress", "details" (the details dialog opened, with its
-// caption), "contents", "about".
+// caption), "contents", "about", "issued" (the Issued Certificates dialog
+// opened), "save", "choose" (its prompt), "number" (its prompt).
 struct Event {
   std::string kind;
   std::string text;
@@ -44,6 +45,13 @@ class ScriptedUi : public kvapp::UserInterface {
   std::deque<std::optional<std::string>> openFiles;    // nullopt: Cancel
   std::deque<std::optional<std::string>> directories;  // a directory; nullopt: Cancel
   std::deque<DetailsScript> details;
+  // The register's dialog and choosers.
+  using IssuedScript = std::function<void(kvapp::IssuedDialog&)>;
+  std::deque<IssuedScript> issued;                    // runs with the opened dialog
+  std::deque<std::optional<std::string>> saveFiles;   // nullopt: Cancel
+  std::deque<std::optional<std::string>> choices;     // the item's text; nullopt: Cancel
+  std::deque<std::optional<int>> numbers;             // nullopt: Cancel
+  std::vector<std::vector<std::string>> choiceItems;  // the items each chooser offered
 
   std::vector<Event> events;
   std::vector<std::string> output;
@@ -75,6 +83,11 @@ class ScriptedUi : public kvapp::UserInterface {
   bool RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) override;
   void ShowCertContents(const kvapp::CertContentsFields& fields) override;
   void ShowAbout(const std::string& productLine) override;
+  void RunIssuedDialog(kvapp::IssuedDialog& dialog) override;
+  bool ChooseFileToSave(const std::string& filter, const std::string& initialName, std::string& path) override;
+  bool ChooseItem(const std::string& title, const std::string& prompt, const std::vector<std::string>& items,
+                  int& index) override;
+  bool AskNumber(const std::string& title, const std::string& prompt, int minimum, int maximum, int& value) override;
 };
 
 // What a user types into the details dialog; fields left unset keep the

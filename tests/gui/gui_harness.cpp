@@ -1,6 +1,11 @@
 #include "gui_harness.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -141,6 +146,78 @@ bool ClickFile(QWidget& mainView, const QString& name) {
   list->scrollToItem(found.first());
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found.first()).center());
   return true;
+}
+
+namespace {
+
+void PressOk(QDialog& dialog) {
+  auto* box = dialog.findChild<QDialogButtonBox*>();
+  if (box == nullptr || box->button(QDialogButtonBox::Ok) == nullptr) {
+    qWarning("%s has no OK button", qPrintable(dialog.objectName()));
+    return;
+  }
+  QTest::mouseClick(box->button(QDialogButtonBox::Ok), Qt::LeftButton);
+}
+
+}  // namespace
+
+ScriptedRunner::Handler ChooseListItem(const QString& item) {
+  return [item](QDialog& dialog) {
+    auto* combo = dialog.findChild<QComboBox*>();
+    if (dialog.objectName() != QLatin1String(kvgui::kItemDialogName) || combo == nullptr) {
+      qWarning("expected the item chooser, got %s", qPrintable(dialog.objectName()));
+      return;
+    }
+    const int index = combo->findText(item);
+    if (index < 0) {
+      qWarning("the chooser offers no %s", qPrintable(item));
+      return;
+    }
+    combo->setCurrentIndex(index);
+    PressOk(dialog);
+  };
+}
+
+ScriptedRunner::Handler EnterNumber(int value) {
+  return [value](QDialog& dialog) {
+    auto* spin = dialog.findChild<QSpinBox*>();
+    if (dialog.objectName() != QLatin1String(kvgui::kNumberDialogName) || spin == nullptr) {
+      qWarning("expected the number prompt, got %s", qPrintable(dialog.objectName()));
+      return;
+    }
+    spin->setValue(value);
+    PressOk(dialog);
+  };
+}
+
+ScriptedRunner::Handler SaveAs(const QString& path) {
+  return [path](QDialog& dialog) {
+    auto* chooser = qobject_cast<QFileDialog*>(&dialog);
+    if (dialog.objectName() != QLatin1String(kvgui::kSaveDialogName) || chooser == nullptr) {
+      qWarning("expected the save chooser, got %s", qPrintable(dialog.objectName()));
+      return;
+    }
+    // Typed into the name field, as a user does.
+    auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name == nullptr) {
+      qWarning("the save chooser has no name field");
+      return;
+    }
+    name->setText(path);
+    QMetaObject::invokeMethod(chooser, "accept");
+  };
+}
+
+ScriptedRunner::Handler PickDirectory(const QString& dir) {
+  return [dir](QDialog& dialog) {
+    auto* chooser = qobject_cast<QFileDialog*>(&dialog);
+    if (dialog.objectName() != QLatin1String(kvgui::kDirectoryDialogName) || chooser == nullptr) {
+      qWarning("expected the directory chooser, got %s", qPrintable(dialog.objectName()));
+      return;
+    }
+    chooser->setDirectory(dir);
+    QMetaObject::invokeMethod(chooser, "accept");
+  };
 }
 
 }  // namespace guitest

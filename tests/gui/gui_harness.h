@@ -92,6 +92,15 @@ void TypeInto(QWidget& root, int id, const QString& text);
 // Clicks the file-list row showing |name|; false when it is not listed.
 bool ClickFile(QWidget& mainView, const QString& name);
 
+// Handlers for the register's choosers: the item chooser set to |item| and
+// confirmed, the number prompt set to |value| and confirmed, the save
+// chooser given the file |path|, the directory chooser walked into |dir|.
+// Each checks that it got the window it expects.
+ScriptedRunner::Handler ChooseListItem(const QString& item);
+ScriptedRunner::Handler EnterNumber(int value);
+ScriptedRunner::Handler SaveAs(const QString& path);
+ScriptedRunner::Handler PickDirectory(const QString& dir);
+
 }  // namespace guitest
 
 #endif

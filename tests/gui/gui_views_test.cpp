@@ -19,6 +19,9 @@
 #include "app/cert_details_dialog.h"
 #include "app/cert_utility_app.h"
 #include "app/main_dialog.h"
+#ifdef KVAPP_CERT_COMMANDS
+#include "gui/issued_view.h"
+#endif
 #include "gui_harness.h"
 #include "platform/administrator.h"
 
@@ -571,7 +574,13 @@ void GuiViewsTest::helpTopicsForEveryControlAndDialog() {
   kvgui::RootPasswordView password(*b.ui, nullptr);
   kvgui::AboutView about(QStringLiteral("x"), *b.ui, nullptr);
   kvgui::ProgressWindow progress(QStringLiteral("x"), nullptr);
-  for (QWidget* w : std::vector<QWidget*>{&b.view, &detailsView, &contents, &password, &about, &progress}) {
+  std::vector<QWidget*> all = {&b.view, &detailsView, &contents, &password, &about, &progress};
+#ifdef KVAPP_CERT_COMMANDS
+  kvapp::IssuedDialog issued(b.logic);
+  kvgui::IssuedView issuedView(issued, *b.ui, nullptr);
+  all.push_back(&issuedView);
+#endif
+  for (QWidget* w : all) {
     const int templateId = w->objectName().mid(6).toInt();
     QVERIFY2(help.Find(0x20000 + templateId) != nullptr, qPrintable(w->objectName()));
     for (QWidget* c : w->findChildren<QWidget*>()) {
