@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/cert_info.h"
+#include "app/pem_text.h"
 #include "app/strings.h"
 #include "certkit/certkit.h"
 #include "services/kvservices.h"
@@ -156,7 +157,7 @@ std::string TrustAnchorName(const std::string& rootCertPath) {
 }
 
 CommandOutcome TrustRoot(const AppContext& context, kvplatform::SystemTrustStore& store,
-                         const std::string& rootCertPath, const std::string& nssDirectory, PemEncoder pem) {
+                         const std::string& rootCertPath, const std::string& nssDirectory) {
   if (!nssDirectory.empty()) {
     RefuseNss(context, nssDirectory, rootCertPath, true);
     return CommandOutcome::kFailed;
@@ -165,7 +166,7 @@ CommandOutcome TrustRoot(const AppContext& context, kvplatform::SystemTrustStore
   if (!ReadModernRoot(context, rootCertPath, der)) return CommandOutcome::kFailed;
   const std::string name = TrustAnchorName(rootCertPath);
   const std::string anchorPath = store.AnchorsDirectory() + "/" + name;
-  const std::string text = pem("CERTIFICATE", der.data, static_cast<size_t>(der.length));
+  const std::string text = PemBlock("CERTIFICATE", der.data, static_cast<size_t>(der.length));
   std::string existing;
   switch (store.ReadAnchor(name, kMaxAnchorFile, existing)) {
     case kvplatform::AnchorRead::kMissing:

@@ -13,10 +13,6 @@
 
 namespace kvapp {
 
-// Makes the PEM text of |length| DER bytes at |data| under |label|
-// ("CERTIFICATE"). The front end hands in its PEM writer.
-using PemEncoder = std::string (*)(const char* label, const unsigned char* data, size_t length);
-
 // The anchor file name for the root certificate file |rootCertPath|:
 // "kvcatool-", the file's name without its extension (letters, digits, ".",
 // "-" and "_" kept, every other byte "_", at most 64 of them; "root" when
@@ -30,10 +26,9 @@ std::string TrustAnchorName(const std::string& rootCertPath);
 // certificate, and a non-empty |nssDirectory| (NSS stores cannot be written
 // by this program). An anchor that already holds this root is kept (or
 // written again as PEM when it holds it in another form) and the refresh
-// runs again. |pem| must not be null. kSucceeded, or kFailed after an error
-// message.
+// runs again. kSucceeded, or kFailed after an error message.
 CommandOutcome TrustRoot(const AppContext& context, kvplatform::SystemTrustStore& store,
-                         const std::string& rootCertPath, const std::string& nssDirectory, PemEncoder pem);
+                         const std::string& rootCertPath, const std::string& nssDirectory);
 
 // Removes the anchor TrustRoot wrote for |rootCertPath|, only when it holds
 // that very certificate and nothing else, and runs the refresh. With no such

@@ -403,7 +403,7 @@ class Session {
     if (!NeedRoot(main)) return;
     kvplatform::PosixSystemTrustStore store = kvplatform::PosixSystemTrustStore::FromEnvironment();
     const std::string nss = inv_.Has("nss") ? Absolute(inv_.Get("nss")) : std::string();
-    const kvapp::CommandOutcome outcome = add ? kvapp::TrustRoot(context_, store, main.rootCertPath(), nss, &PemBlock)
+    const kvapp::CommandOutcome outcome = add ? kvapp::TrustRoot(context_, store, main.rootCertPath(), nss)
                                               : kvapp::UntrustRoot(context_, store, main.rootCertPath(), nss);
     status = outcome == kvapp::CommandOutcome::kSucceeded ? kExitSuccess : kExitFailure;
 #else
