@@ -28,8 +28,20 @@ enum MainControlId : int {
   kIdFileList = 1013,
   kIdCloseOrEnter = 1014,
   kIdRootCertField = 1028,
+  // The Export menu (a button that opens it), its entries, and Change Key
+  // Password.
+  kIdExportMenu = 1040,
+  kIdExportCertPem = 1041,
+  kIdExportKeyPkcs8 = 1042,
+  kIdExportKeyUnencrypted = 1043,
+  kIdExportPkcs12 = 1044,
+  kIdChangeKeyPassword = 1045,
   kIdHelpButton = 57670,
 };
+
+// The entries of the Export menu, in their order.
+inline constexpr int kExportMenuEntries[] = {kIdExportCertPem, kIdExportKeyPkcs8, kIdExportKeyUnencrypted,
+                                             kIdExportPkcs12};
 
 // Help context of the main dialog's topic (help base 0x20000 + dialog 102).
 constexpr uint32_t kMainDialogHelpContext = 131174;
@@ -156,6 +168,10 @@ class MainDialog {
 
  private:
   CommandOutcome Browse();
+  // The export and key-password commands on the selected file; after a
+  // success the file list is read again (an export may have added a file)
+  // with the selection kept.
+  CommandOutcome RunKeyCommand(int controlId);
   void CloseOrEnterDirectory();
 
   std::string currentDirectory_;

@@ -187,4 +187,45 @@ void TerminalUi::ShowCertContents(const kvapp::CertContentsFields& fields) {
 
 void TerminalUi::ShowAbout(const std::string& productLine) { Print(productLine); }
 
+bool TerminalUi::ChooseFileToSave(const std::string&, const std::string&, const std::string&, std::string& path) {
+  if (!saveAs.has_value()) return false;
+  path = *saveAs;
+  return true;
+}
+
+TerminalUi::PasswordSource TerminalUi::SourceOf(kvapp::PasswordKind kind) const {
+  switch (kind) {
+    case kvapp::PasswordKind::kExportPassword:
+      return {&passwords_.exportPassword, "--export-password-file", "Export Password: "};
+    case kvapp::PasswordKind::kNewKeyPassword:
+      return {&passwords_.newPassword, "--new-password-file", "New Key Password: "};
+    case kvapp::PasswordKind::kKeyPassword:
+      break;
+  }
+  return {&passwords_.keyPassword, "--password-file", "Key Password: "};
+}
+
+bool TerminalUi::AskPassword(const kvapp::PasswordRequest& request, std::string& password) {
+  kvapp::WipeString(password);
+  const PasswordSource source = SourceOf(request.kind);
+  if (source.file->has_value()) {
+    // Whole: the command refuses one longer than the key file takes.
+    password = **source.file;
+    return true;
+  }
+  return AskTerminalPassword(source.prompt, source.option, password);
+}
+
+bool TerminalUi::AskNewPassword(const kvapp::PasswordRequest& request, std::string& password, std::string& confirm) {
+  kvapp::WipeString(password);
+  kvapp::WipeString(confirm);
+  const PasswordSource source = SourceOf(request.kind);
+  if (source.file->has_value()) {
+    password = confirm = **source.file;
+    return true;
+  }
+  return AskTerminalPassword(source.prompt, source.option, password) &&
+         AskTerminalPassword(std::string("Confirm ") + source.prompt, source.option, confirm);
+}
+
 }  // namespace kvcli

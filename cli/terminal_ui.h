@@ -59,6 +59,8 @@ class TerminalUi : public kvapp::UserInterface {
   ContentsForm contentsForm = ContentsForm::kFields;
   DetailsValues details;
   RootPasswordMode rootMode = RootPasswordMode::kCheckOnly;
+  // The file --out names: the save-as chooser's answer (unset: cancelled).
+  std::optional<std::string> saveAs;
   // What runs inside the main dialog once it is open.
   std::function<void(kvapp::MainDialog&)> session;
 
@@ -89,8 +91,24 @@ class TerminalUi : public kvapp::UserInterface {
   bool RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) override;
   void ShowCertContents(const kvapp::CertContentsFields& fields) override;
   void ShowAbout(const std::string& productLine) override;
+  bool ChooseFileToSave(const std::string& caption, const std::string& filter, const std::string& initialName,
+                        std::string& path) override;
+  // Each kind of password from its file (--password-file,
+  // --export-password-file, --new-password-file; given whole, and as its
+  // own confirmation), else from the terminal.
+  bool AskPassword(const kvapp::PasswordRequest& request, std::string& password) override;
+  bool AskNewPassword(const kvapp::PasswordRequest& request, std::string& password, std::string& confirm) override;
 
  private:
+  // Where passwords of |kind| come from: their file, the option naming it
+  // and the terminal's prompt (the confirmation's with "Confirm " before it).
+  struct PasswordSource {
+    const std::optional<std::string>* file;
+    const char* option;
+    const char* prompt;
+  };
+  PasswordSource SourceOf(kvapp::PasswordKind kind) const;
+
   std::FILE* out_;
   std::FILE* err_;
   PasswordSources& passwords_;

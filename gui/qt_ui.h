@@ -50,6 +50,7 @@ inline constexpr const char* kMessageBoxName = "messageBox";
 inline constexpr const char* kQuestionBoxName = "questionBox";
 inline constexpr const char* kOpenDialogName = "openFileDialog";
 inline constexpr const char* kDirectoryDialogName = "directoryDialog";
+inline constexpr const char* kSaveDialogName = "saveFileDialog";
 inline constexpr const char* kHelpWindowName = "helpWindow";
 inline constexpr const char* kWhatsThisActionName = "whatsThisAction";
 inline constexpr const char* kAboutActionName = "aboutAction";
@@ -77,6 +78,10 @@ class QtUserInterface : public kvapp::UserInterface {
   bool RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) override;
   void ShowCertContents(const kvapp::CertContentsFields& fields) override;
   void ShowAbout(const std::string& productLine) override;
+  bool ChooseFileToSave(const std::string& caption, const std::string& filter, const std::string& initialName,
+                        std::string& path) override;
+  bool AskPassword(const kvapp::PasswordRequest& request, std::string& password) override;
+  bool AskNewPassword(const kvapp::PasswordRequest& request, std::string& password, std::string& confirm) override;
 
   // The window new dialogs are centred on (the main dialog once it runs).
   void SetMainWindow(QWidget* window) { mainWindow_ = window; }

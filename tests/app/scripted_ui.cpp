@@ -1,6 +1,7 @@
 #include "scripted_ui.h"
 
 #include "app/cert_contents.h"
+#include "app/utf8_text.h"
 
 namespace apptest {
 
@@ -103,6 +104,56 @@ void ScriptedUi::ShowCertContents(const kvapp::CertContentsFields& fields) {
 }
 
 void ScriptedUi::ShowAbout(const std::string& productLine) { events.push_back({"about", productLine}); }
+
+bool ScriptedUi::ChooseFileToSave(const std::string& caption, const std::string&, const std::string& initialName,
+                                  std::string& path) {
+  events.push_back({"save", caption + " " + initialName});
+  if (saveFiles.empty()) {
+    ++unanswered;
+    return false;
+  }
+  std::optional<std::string> answer = saveFiles.front();
+  saveFiles.pop_front();
+  if (!answer) return false;
+  path = *answer;
+  return true;
+}
+
+namespace {
+std::string Limited(const std::string& text, size_t maxChars) { return std::string(kvapp::Utf8Prefix(text, maxChars)); }
+}  // namespace
+
+bool ScriptedUi::AskPassword(const kvapp::PasswordRequest& request, std::string& password) {
+  events.push_back({"key password", request.caption});
+  lastPasswordRequest = request;
+  password.clear();
+  if (keyPasswords.empty()) {
+    ++unanswered;
+    return false;
+  }
+  std::optional<std::string> answer = keyPasswords.front();
+  keyPasswords.pop_front();
+  if (!answer) return false;
+  password = Limited(*answer, request.maxChars);
+  return true;
+}
+
+bool ScriptedUi::AskNewPassword(const kvapp::PasswordRequest& request, std::string& password, std::string& confirm) {
+  events.push_back({"new password", request.caption});
+  lastPasswordRequest = request;
+  password.clear();
+  confirm.clear();
+  if (newPasswords.empty()) {
+    ++unanswered;
+    return false;
+  }
+  auto answer = newPasswords.front();
+  newPasswords.pop_front();
+  if (!answer) return false;
+  password = Limited(answer->first, request.maxChars);
+  confirm = Limited(answer->second, request.maxChars);
+  return true;
+}
 
 bool EnterAndOk(kvapp::CertDetailsDialog& dialog, const DetailsEntry& entry) {
   using namespace kvapp;

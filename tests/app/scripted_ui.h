@@ -20,7 +20,8 @@ namespace apptest {
 // One recorded event, e.g. {"error", "Password incorrect."}. Kinds: "error",
 // "message", "question", "password" (a root password prompt), "open",
 // "directory", "progress", "details" (the details dialog opened, with its
-// caption), "contents", "about".
+// caption), "contents", "about", "save" (caption and proposed file),
+// "key password" and "new password" (the prompts' captions).
 struct Event {
   std::string kind;
   std::string text;
@@ -44,6 +45,12 @@ class ScriptedUi : public kvapp::UserInterface {
   std::deque<std::optional<std::string>> openFiles;    // nullopt: Cancel
   std::deque<std::optional<std::string>> directories;  // a directory; nullopt: Cancel
   std::deque<DetailsScript> details;
+  std::deque<std::optional<std::string>> saveFiles;     // nullopt: Cancel
+  std::deque<std::optional<std::string>> keyPasswords;  // AskPassword; nullopt: Cancel
+  // AskNewPassword: the password and its confirmation; nullopt: Cancel.
+  std::deque<std::optional<std::pair<std::string, std::string>>> newPasswords;
+  // The last password request seen (its limit, kind and texts).
+  kvapp::PasswordRequest lastPasswordRequest;
 
   std::vector<Event> events;
   std::vector<std::string> output;
@@ -72,6 +79,11 @@ class ScriptedUi : public kvapp::UserInterface {
   bool RunCertDetailsDialog(kvapp::CertDetailsDialog& dialog) override;
   void ShowCertContents(const kvapp::CertContentsFields& fields) override;
   void ShowAbout(const std::string& productLine) override;
+  bool ChooseFileToSave(const std::string& caption, const std::string& filter, const std::string& initialName,
+                        std::string& path) override;
+  // The answers are cut to the request's limit, as the prompt's entry does.
+  bool AskPassword(const kvapp::PasswordRequest& request, std::string& password) override;
+  bool AskNewPassword(const kvapp::PasswordRequest& request, std::string& password, std::string& confirm) override;
 };
 
 // What a user types into the details dialog; fields left unset keep the
