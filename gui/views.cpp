@@ -632,6 +632,7 @@ KeyPasswordView::KeyPasswordView(const kvapp::PasswordRequest& request, bool con
   auto* prompt = new QLabel(Text(request.prompt));
   prompt->setObjectName(QStringLiteral("prompt"));
   prompt->setWordWrap(true);
+  setMinimumWidth(400);
   auto* grid = new QGridLayout;
   auto field = [&](int id, const char* label, int row) {
     auto* edit = new QLineEdit;

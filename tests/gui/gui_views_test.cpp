@@ -514,7 +514,9 @@ void GuiViewsTest::helpTopicsForEveryControlAndDialog() {
   kvgui::RootPasswordView password(*b.ui, nullptr);
   kvgui::AboutView about(QStringLiteral("x"), *b.ui, nullptr);
   kvgui::ProgressWindow progress(QStringLiteral("x"), nullptr);
-  for (QWidget* w : std::vector<QWidget*>{&b.view, &detailsView, &contents, &password, &about, &progress}) {
+  kvgui::KeyPasswordView keyPassword(kvapp::PasswordRequest{}, true, *b.ui, nullptr);
+  for (QWidget* w : std::vector<QWidget*>{&b.view, &detailsView, &contents, &password, &about, &progress,
+                                          &keyPassword}) {
     const int templateId = w->objectName().mid(6).toInt();
     QVERIFY2(help.Find(0x20000 + templateId) != nullptr, qPrintable(w->objectName()));
     for (QWidget* c : w->findChildren<QWidget*>()) {
