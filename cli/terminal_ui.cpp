@@ -4,6 +4,7 @@
 
 #include "app/cert_contents.h"
 #include "app/cert_details_dialog.h"
+#include "app/key_exports.h"
 #include "app/main_dialog.h"
 #include "app/strings.h"
 #include "app/utf8_text.h"
@@ -192,6 +193,10 @@ bool TerminalUi::ChooseFileToSave(const std::string&, const std::string&, const 
   path = *saveAs;
   return true;
 }
+
+// A password file's line longer than the export password's limit is read
+// whole enough to be refused with its message.
+static_assert(kvapp::kExportPasswordMaxChars == kMaxInputLine);
 
 TerminalUi::PasswordSource TerminalUi::SourceOf(kvapp::PasswordKind kind) const {
   switch (kind) {
