@@ -48,36 +48,6 @@ ScriptedRunner::Handler ExpectBox(const char* name, const QString& text,
   };
 }
 
-// The save-as chooser: checks the proposed file and saves as |path|.
-ScriptedRunner::Handler SaveAs(const QString& proposed, const QString& path) {
-  return [=](QDialog& d) {
-    auto* chooser = qobject_cast<QFileDialog*>(&d);
-    QVERIFY(chooser != nullptr);
-    QCOMPARE(chooser->objectName(), QStringLiteral("saveFileDialog"));
-    QCOMPARE(chooser->acceptMode(), QFileDialog::AcceptSave);
-    QCOMPARE(chooser->selectedFiles().value(0), proposed);
-    // The user types the name into the chooser's file name field.
-    auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    QVERIFY(name != nullptr);
-    name->setText(QFileInfo(path).fileName());
-    QMetaObject::invokeMethod(chooser, "accept");
-  };
-}
-
-// The password dialog with |title|: types |password| (and, when the dialog
-// has one, the confirmation) and presses OK, or Cancel when |cancel|.
-ScriptedRunner::Handler Password(const QString& title, const QString& password, bool cancel = false,
-                                 const QString& snapName = QString()) {
-  return [=](QDialog& d) {
-    QCOMPARE(d.objectName(), QStringLiteral("dialog142"));
-    QCOMPARE(d.windowTitle(), title);
-    TypeInto(d, 1021, password);
-    if (FindControl(&d, 1022) != nullptr) TypeInto(d, 1022, password);
-    if (!snapName.isEmpty()) Snap(d, snapName);
-    ClickControl(d, cancel ? kvgui::kIdCancel : kvgui::kIdOk);
-  };
-}
-
 // A menu handler that picks the Export menu's entry |id| after checking
 // which entries are enabled ("1" per enabled entry, in menu order).
 ScriptedRunner::MenuHandler Pick(int id, const QString& enabled, const QString& snapName = QString()) {
@@ -148,8 +118,8 @@ void GuiExportsTest::exportMenu() {
   const QString p12 = b.Path(QStringLiteral("web1.p12"));
   b.runner.menuHandlers.push_back(Pick(kvapp::kIdExportPkcs12, QStringLiteral("0111"), QStringLiteral("export_menu")));
   b.runner.handlers.push_back(SaveAs(p12, p12));
-  b.runner.handlers.push_back(Password(QStringLiteral("Key Password"), QStringLiteral("webpass12")));
-  b.runner.handlers.push_back(Password(QStringLiteral("Export Password"), QStringLiteral("exportpw99"), false,
+  b.runner.handlers.push_back(TypePassword(QStringLiteral("Key Password"), QStringLiteral("webpass12")));
+  b.runner.handlers.push_back(TypePassword(QStringLiteral("Export Password"), QStringLiteral("exportpw99"), false,
                                        QStringLiteral("export_password_dialog")));
   b.runner.handlers.push_back(ExpectBox("messageBox", QStringLiteral("PKCS #12 file written to ") + p12 + "."));
   ClickControl(view, kvapp::kIdExportMenu);
@@ -166,8 +136,8 @@ void GuiExportsTest::exportMenu() {
   const QString pem = b.Path(QStringLiteral("web1.key.pem"));
   b.runner.menuHandlers.push_back(Pick(kvapp::kIdExportKeyPkcs8, QStringLiteral("0111")));
   b.runner.handlers.push_back(SaveAs(pem, pem));
-  b.runner.handlers.push_back(Password(QStringLiteral("Key Password"), QStringLiteral("webpass12")));
-  b.runner.handlers.push_back(Password(QStringLiteral("Export Password"), QStringLiteral("exportpw99")));
+  b.runner.handlers.push_back(TypePassword(QStringLiteral("Key Password"), QStringLiteral("webpass12")));
+  b.runner.handlers.push_back(TypePassword(QStringLiteral("Export Password"), QStringLiteral("exportpw99")));
   b.runner.handlers.push_back(ExpectBox("messageBox", QStringLiteral("Private key written to ") + pem + "."));
   ClickControl(view, kvapp::kIdExportMenu);
   QVERIFY(Shell("openssl pkey -in '" + pem + "' -passin file:'" + exportPw + "' -noout"));
@@ -177,13 +147,13 @@ void GuiExportsTest::exportMenu() {
   const QString other = b.Path(QStringLiteral("other.pem"));
   b.runner.menuHandlers.push_back(Pick(kvapp::kIdExportKeyUnencrypted, QStringLiteral("0111")));
   b.runner.handlers.push_back(SaveAs(pem, other));
-  b.runner.handlers.push_back(Password(QStringLiteral("Key Password"), QStringLiteral("wrongpass")));
+  b.runner.handlers.push_back(TypePassword(QStringLiteral("Key Password"), QStringLiteral("wrongpass")));
   b.runner.handlers.push_back(ExpectBox("errorBox", QStringLiteral("Password incorrect.")));
   ClickControl(view, kvapp::kIdExportMenu);
   b.runner.menuHandlers.push_back(Pick(kvapp::kIdExportKeyPkcs8, QStringLiteral("0111")));
   b.runner.handlers.push_back(SaveAs(pem, other));
-  b.runner.handlers.push_back(Password(QStringLiteral("Key Password"), QStringLiteral("webpass12")));
-  b.runner.handlers.push_back(Password(QStringLiteral("Export Password"), QStringLiteral("exportpw99"), true));
+  b.runner.handlers.push_back(TypePassword(QStringLiteral("Key Password"), QStringLiteral("webpass12")));
+  b.runner.handlers.push_back(TypePassword(QStringLiteral("Export Password"), QStringLiteral("exportpw99"), true));
   ClickControl(view, kvapp::kIdExportMenu);
   QVERIFY(!QFileInfo::exists(other));
   QCOMPARE(b.runner.unanswered, 0);
@@ -225,7 +195,7 @@ void GuiExportsTest::changeKeyPassword() {
     QVERIFY(qobject_cast<QMessageBox*>(&d)->text().contains(QStringLiteral("modern form")));
     ClickBox(d, QMessageBox::Yes);
   });
-  b.runner.handlers.push_back(Password(QStringLiteral("Key Password"), QStringLiteral("webpass12")));
+  b.runner.handlers.push_back(TypePassword(QStringLiteral("Key Password"), QStringLiteral("webpass12")));
   b.runner.handlers.push_back([&](QDialog& d) {
     QCOMPARE(d.windowTitle(), QStringLiteral("New Key Password"));
     TypeInto(d, 1021, QString(70, QLatin1Char('x')));
@@ -250,7 +220,7 @@ void GuiExportsTest::changeKeyPassword() {
   QVERIFY(file.open(QIODevice::ReadOnly));
   const QByteArray before = file.readAll();
   file.close();
-  b.runner.handlers.push_back(Password(QStringLiteral("Key Password"), long40));
+  b.runner.handlers.push_back(TypePassword(QStringLiteral("Key Password"), long40));
   b.runner.handlers.push_back([](QDialog& d) {
     TypeInto(d, 1021, QStringLiteral("newpass12"));
     TypeInto(d, 1022, QStringLiteral("newpass13"));
