@@ -317,7 +317,7 @@ CommandOutcome IssuedDialog::MakeCrlFile() {
   const size_t dot = base.rfind('.');
   if (dot != std::string::npos && dot > 0) base.resize(dot);
   std::string path;
-  if (!context_.ui.ChooseFileToSave(kCrlFilter, base + ".crl", path)) return CommandOutcome::kCancelled;
+  if (!context_.ui.ChooseFileToSave("Save CRL As", kCrlFilter, base + ".crl", path)) return CommandOutcome::kCancelled;
   int days = kDefaultCrlDays;
   if (!context_.ui.AskNumber("Make CRL", "Days until the next CRL is due (nextUpdate):", 1, kMaxCrlDays, days)) {
     return CommandOutcome::kCancelled;

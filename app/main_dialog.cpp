@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "app/key_exports.h"
+
 namespace kvapp {
 namespace {
 
@@ -62,6 +64,8 @@ MainDialog::MainDialog(AppContext& context) : context_(context) {
   for (int id : {kIdViewRoot, kIdNewServer, kIdCreateServerCert, kIdViewCert, kIdVerifyCert, kIdIssuedCertificates}) {
     controls_.enabled[id] = false;
   }
+  for (int id : kExportMenuEntries) controls_.enabled[id] = false;
+  for (int id : {kIdExportMenu, kIdChangeKeyPassword}) controls_.enabled[id] = false;
   for (int id : {kIdNewRoot, kIdSelectRoot, kIdBrowse, kIdCloseOrEnter, kIdHelpButton}) controls_.enabled[id] = true;
 }
 
@@ -119,6 +123,12 @@ CommandOutcome MainDialog::OnCommand(int controlId) {
     case kIdHelpButton:
       context_.ui.ShowHelp(HelpCommand::kContext, kMainDialogHelpContext, {});
       return CommandOutcome::kSucceeded;
+    case kIdExportCertPem:
+    case kIdExportKeyPkcs8:
+    case kIdExportKeyUnencrypted:
+    case kIdExportPkcs12:
+    case kIdChangeKeyPassword:
+      return RunKeyCommand(controlId);
     default:
       break;
   }
@@ -194,6 +204,16 @@ void MainDialog::UpdateCommandButtons() {
   controls_.enabled[kIdViewCert] = fileSelected_ != 0 && selectedIsCertificate_ != 0;
   controls_.enabled[kIdVerifyCert] = rootSelected_ != 0 && fileSelected_ != 0 && selectedIsCertificate_ != 0;
   controls_.enabled[kIdIssuedCertificates] = rootSelected_ != 0;
+  // Exports: a certificate as PEM; a key file as PKCS #8, and with its
+  // certificate and the current root as PKCS #12.
+  const bool certificate = fileSelected_ != 0 && selectedIsCertificate_ != 0;
+  const bool keyFile = fileSelected_ != 0 && selectedIsCertificate_ == 0;
+  controls_.enabled[kIdExportCertPem] = certificate;
+  controls_.enabled[kIdExportKeyPkcs8] = keyFile;
+  controls_.enabled[kIdExportKeyUnencrypted] = keyFile;
+  controls_.enabled[kIdExportPkcs12] = keyFile && rootSelected_ != 0;
+  controls_.enabled[kIdExportMenu] = fileSelected_ != 0;
+  controls_.enabled[kIdChangeKeyPassword] = keyFile;
 }
 
 void MainDialog::UpdateExpiryLine() {
@@ -312,6 +332,44 @@ CommandOutcome MainDialog::Browse() {
   FillFileList();
   OnFileSelectionChanged();
   return CommandOutcome::kSucceeded;
+}
+
+CommandOutcome MainDialog::RunKeyCommand(int controlId) {
+  const std::string path = GetSelectedFilePath();
+  if (path.empty()) return CommandOutcome::kNotRun;
+  CommandOutcome outcome = CommandOutcome::kNotRun;
+  switch (controlId) {
+    case kIdExportCertPem:
+      outcome = ExportCertificatePem(context_, path);
+      break;
+    case kIdExportKeyPkcs8:
+      outcome = ExportPrivateKey(context_, path, KeyExportForm::kEncrypted);
+      break;
+    case kIdExportKeyUnencrypted:
+      outcome = ExportPrivateKey(context_, path, KeyExportForm::kUnencrypted);
+      break;
+    case kIdExportPkcs12: {
+      Pkcs12Export request;
+      request.keyPath = path;
+      if (rootSelected_ != 0) request.rootCertPath = rootCertPath_;
+      outcome = ExportPkcs12(context_, request);
+      break;
+    }
+    case kIdChangeKeyPassword:
+      outcome = ChangeKeyPassword(context_, path, KeyFileUpgrade::kAsk);
+      break;
+    default:
+      return CommandOutcome::kNotRun;
+  }
+  if (outcome == CommandOutcome::kSucceeded) {
+    const std::string selected = NamePart(path);
+    FillFileList();
+    for (size_t i = 0; i < controls_.fileItems.size(); ++i) {
+      if (controls_.fileItems[i] == selected) controls_.fileSelection = static_cast<int>(i);
+    }
+    OnFileSelectionChanged();
+  }
+  return outcome;
 }
 
 void MainDialog::CloseOrEnterDirectory() {

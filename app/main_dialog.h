@@ -28,12 +28,24 @@ enum MainControlId : int {
   kIdFileList = 1013,
   kIdCloseOrEnter = 1014,
   kIdRootCertField = 1028,
+  // The Export menu (a button that opens it), its entries, and Change Key
+  // Password.
+  kIdExportMenu = 1050,
+  kIdExportCertPem = 1051,
+  kIdExportKeyPkcs8 = 1052,
+  kIdExportKeyUnencrypted = 1053,
+  kIdExportPkcs12 = 1054,
+  kIdChangeKeyPassword = 1055,
   kIdHelpButton = 57670,
   // The issued-certificate register: the button that opens its dialog and
   // the expiry line under the root certificate field.
   kIdIssuedCertificates = 1069,
   kIdExpiryLine = 1070,
 };
+
+// The entries of the Export menu, in their order.
+inline constexpr int kExportMenuEntries[] = {kIdExportCertPem, kIdExportKeyPkcs8, kIdExportKeyUnencrypted,
+                                             kIdExportPkcs12};
 
 // Help context of the main dialog's topic (help base 0x20000 + dialog 102).
 constexpr uint32_t kMainDialogHelpContext = 131174;
@@ -174,6 +186,10 @@ class MainDialog {
  private:
   CommandOutcome RunCommand(int controlId);
   CommandOutcome Browse();
+  // The export and key-password commands on the selected file; after a
+  // success the file list is read again (an export may have added a file)
+  // with the selection kept.
+  CommandOutcome RunKeyCommand(int controlId);
   void CloseOrEnterDirectory();
 
   std::string currentDirectory_;

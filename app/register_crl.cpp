@@ -4,7 +4,7 @@
 
 #include "app/cert_info.h"
 #include "app/key_files.h"
-#include "app/pem_text.h"
+#include "services/kv_pem.h"
 #include "app/register_commands.h"
 #include "app/root_cert_info.h"
 #include "app/root_register.h"
@@ -164,7 +164,7 @@ CommandOutcome MakeCrl(AppContext& context, const std::string& rootCertPath, con
     context.Error(FormatNumber("Unable to sign the CRL (error %d).", rc));
     return CommandOutcome::kFailed;
   }
-  const std::string text = pem ? PemBlock("X509 CRL", der, derLength) : std::string(der, der + derLength);
+  const std::string text = pem ? kvpem::PemBlock("X509 CRL", der, derLength) : std::string(der, der + derLength);
   switch (kvplatform::WriteNewFileAtomically(outPath, text.data(), text.size(), 0644)) {
     case kvplatform::NewFileResult::kWritten: break;
     case kvplatform::NewFileResult::kExists:

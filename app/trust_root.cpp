@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/cert_info.h"
-#include "app/pem_text.h"
+#include "services/kv_pem.h"
 #include "app/strings.h"
 #include "certkit/certkit.h"
 #include "services/kvservices.h"
@@ -166,7 +166,7 @@ CommandOutcome TrustRoot(const AppContext& context, kvplatform::SystemTrustStore
   if (!ReadModernRoot(context, rootCertPath, der)) return CommandOutcome::kFailed;
   const std::string name = TrustAnchorName(rootCertPath);
   const std::string anchorPath = store.AnchorsDirectory() + "/" + name;
-  const std::string text = PemBlock("CERTIFICATE", der.data, static_cast<size_t>(der.length));
+  const std::string text = kvpem::PemBlock("CERTIFICATE", der.data, static_cast<size_t>(der.length));
   std::string existing;
   switch (store.ReadAnchor(name, kMaxAnchorFile, existing)) {
     case kvplatform::AnchorRead::kMissing:

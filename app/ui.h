@@ -9,6 +9,7 @@
 #ifndef KVCATOOL_APP_UI_H
 #define KVCATOOL_APP_UI_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -26,6 +27,23 @@ constexpr int kMessageCaptionId = 57344;
 // Most characters the root password prompt accepts for a classic root key
 // file (see AskRootPasswordUpTo for a modern one).
 constexpr size_t kRootPasswordMaxChars = 16;
+
+// What a password prompt of the key commands asks for. A front end may take
+// each kind from its own source (the command line's password files).
+enum class PasswordKind {
+  kKeyPassword,     // the password of an existing key file
+  kExportPassword,  // a new password for an exported key (entered twice)
+  kNewKeyPassword,  // a key file's new password (entered twice)
+};
+
+// One password prompt: a window with |caption|, the line |prompt| and hidden
+// entries of at most |maxChars| characters (UTF-8 code points) each.
+struct PasswordRequest {
+  PasswordKind kind = PasswordKind::kKeyPassword;
+  std::string caption;
+  std::string prompt;
+  size_t maxChars = 0;
+};
 
 // How a help topic is asked for.
 enum class HelpCommand {
@@ -96,10 +114,6 @@ class UserInterface {
   // Runs the Issued Certificates dialog modally: IssuedDialog::OnInitDialog,
   // then the user's events until the dialog is closed.
   virtual void RunIssuedDialog(IssuedDialog& dialog) = 0;
-  // File-save chooser: |filter| as for ChooseFileToOpen; the chosen file
-  // need not exist (the command that writes it refuses an existing one).
-  // False when cancelled.
-  virtual bool ChooseFileToSave(const std::string& filter, const std::string& initialName, std::string& path) = 0;
   // One of |items| (not empty) chosen under |title| with |prompt|: |index|
   // comes in as the proposed item and goes out as the chosen one. False when
   // cancelled.
@@ -110,6 +124,18 @@ class UserInterface {
   // cancelled.
   virtual bool AskNumber(const std::string& title, const std::string& prompt, int minimum, int maximum,
                          int& value) = 0;
+  // Save-as chooser with |caption|: |filter| as for ChooseFileToOpen,
+  // |initialName| the proposed file (a full path). On confirmation |path|
+  // is the chosen file, which need not exist; the command itself refuses
+  // one that does. False when cancelled.
+  virtual bool ChooseFileToSave(const std::string& caption, const std::string& filter,
+                                const std::string& initialName, std::string& path) = 0;
+  // Asks for one password as |request| describes. The entry starts empty
+  // every time. False when the user cancels.
+  virtual bool AskPassword(const PasswordRequest& request, std::string& password) = 0;
+  // Asks for a new password and its confirmation, both hidden, in one
+  // prompt. The command compares them. False when the user cancels.
+  virtual bool AskNewPassword(const PasswordRequest& request, std::string& password, std::string& confirm) = 0;
 };
 
 }  // namespace kvapp

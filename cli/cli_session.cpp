@@ -7,12 +7,10 @@
 #include "app/cert_details_dialog.h"
 #include "app/cert_utility_app.h"
 #include "app/context.h"
+#include "app/key_exports.h"
 #include "app/key_files.h"
 #include "app/main_dialog.h"
 #include "app/strings.h"
-#include "app/utf8_text.h"
-#include "cli/export_files.h"
-#include "cli/pkcs12_file.h"
 #include "cli/terminal_input.h"
 #include "cli/terminal_ui.h"
 #include "platform/administrator.h"
@@ -45,9 +43,6 @@ int FilterIndex(const std::string& filter) {
   return 0;
 }
 
-// Longest password of a modern key file, in characters.
-constexpr size_t kModernPasswordMax = 64;
-
 std::string NotAvailable(const std::string& command) {
   return command + " is not available in this build (it was built without the certificate commands).";
 }
@@ -78,16 +73,6 @@ class DetailsOnlyCommands : public kvapp::MainCommands {
   kvapp::MainDialog& main_;
 };
 #endif
-
-// Secret buffers of the key exports, wiped whatever way they go.
-struct SecretBytes {
-  unsigned char data[2 * kvapp::kKeyBufferSize];
-  ~SecretBytes() { QMem_Wipe(data, sizeof data); }
-};
-struct SecretText {
-  std::string text;
-  ~SecretText() { kvapp::WipeString(text); }
-};
 
 class Session {
  public:
@@ -355,44 +340,13 @@ class Session {
     ui_.Print(LoadString(2001));
   }
 
-  // The output file of an export: refused when it exists.
-  bool OutputFree(const std::string& out) {
-    if (!context_.files.Find(out)) return true;
-    context_.Error(FormatText(LoadString(2021), out));
-    return false;
-  }
-
-  void WriteOutput(const std::string& out, const std::string& pem, mode_t mode, const char* what) {
-    switch (WriteNewFile(out, pem, mode)) {
-      case WriteResult::kWritten:
-        ui_.Print(std::string(what) + " written to " + out + ".");
-        status = kExitSuccess;
-        break;
-      case WriteResult::kExists:
-        context_.Error(FormatText(LoadString(2021), out));
-        break;
-      case WriteResult::kFailed:
-        context_.Error(FormatText("Unable to write file %s.", out));
-        break;
-    }
-  }
+  // The exports and change-password: the application's commands, with the
+  // output file --out names as the save-as chooser's answer.
 
   void ExportCert(kvapp::MainDialog& main) {
     RestoreRoot(main, false);
-    const std::string cert = Absolute(inv_.arguments[0]);
-    const std::string out = Absolute(inv_.Get("out"));
-    if (!OutputFree(out)) return;
-    std::string der;
-    if (!ReadWholeFile(cert, kMaxCertificateFile, der)) {
-      context_.Error(FormatText("Unable to read certificate file %s.", cert));
-      return;
-    }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
-    if (!IsSingleDerSequence(bytes, der.size())) {
-      context_.Error(FormatText("Invalid certificate file: %s.", cert));
-      return;
-    }
-    WriteOutput(out, PemBlock("CERTIFICATE", bytes, der.size()), 0644, "Certificate");
+    ui_.saveAs = Absolute(inv_.Get("out"));
+    Outcome(kvapp::ExportCertificatePem(context_, Absolute(inv_.arguments[0])));
   }
 
   // trust-root (|add|) and untrust-root: the current root in the system's
@@ -412,247 +366,37 @@ class Session {
 #endif
   }
 
-  void ExportKey(kvapp::MainDialog& main);
-  // The decrypted private key of |keyFile| under the key password (from its
-  // file or the terminal); false after a message.
-  bool UnlockKeyFile(const std::string& keyFile, SecretBytes& key, int& keyLength);
-  // A new export password, asked twice on a terminal; false after a message.
-  bool NewExportPassword(SecretText& exportPassword);
+  void ExportKey(kvapp::MainDialog& main) {
+    RestoreRoot(main, false);
+    ui_.saveAs = Absolute(inv_.Get("out"));
+    Outcome(kvapp::ExportPrivateKey(context_, Absolute(inv_.arguments[0]),
+                                    inv_.Has("unencrypted") ? kvapp::KeyExportForm::kUnencrypted
+                                                            : kvapp::KeyExportForm::kEncrypted));
+  }
 
-  // export-p12 and change-password.
-  bool ReadCertificate(const std::string& path, std::string& der);
-  void ExportP12(kvapp::MainDialog& main);
-  void ChangePassword(kvapp::MainDialog& main);
+  void ExportP12(kvapp::MainDialog& main) {
+    RestoreRoot(main, false);
+    if (!NeedRoot(main)) return;
+    ui_.saveAs = Absolute(inv_.Get("out"));
+    kvapp::Pkcs12Export request;
+    request.keyPath = Absolute(inv_.arguments[0]);
+    if (inv_.Has("cert")) request.certPath = Absolute(inv_.Get("cert"));
+    request.rootCertPath = main.rootCertPath();
+    if (inv_.Has("name")) request.friendlyName = inv_.Get("name");
+    Outcome(kvapp::ExportPkcs12(context_, request));
+  }
 
-  // No key password is longer than its key file takes: 16 characters for a
-  // classic key file (the details dialog's limit), 64 for a modern one.
-  // Refused with a message, never cut.
-  bool KeyPasswordFits(const std::string& keyFile, const std::string& password) {
-    if (iKeyFileIsModern(keyFile.c_str()) == 1) {
-      if (kvapp::Utf8Length(password) <= kModernPasswordMax) return true;
-      context_.Error("Key password must be between 8 and 64 characters.");
-      return false;
-    }
-    if (!kvapp::CertDetailsDialog::TooLong(kvapp::kIdPassword, password)) return true;
-    context_.Error(2013);
-    return false;
+  void ChangePassword(kvapp::MainDialog& main) {
+    RestoreRoot(main, false);
+    Outcome(kvapp::ChangeKeyPassword(context_, Absolute(inv_.arguments[0]),
+                                     inv_.Has("upgrade") ? kvapp::KeyFileUpgrade::kUpgrade
+                                                         : kvapp::KeyFileUpgrade::kKeep));
   }
 
   const Invocation& inv_;
   TerminalUi& ui_;
   kvapp::AppContext& context_;
 };
-
-void Session::ExportKey(kvapp::MainDialog& main) {
-  RestoreRoot(main, false);
-  const std::string keyFile = Absolute(inv_.arguments[0]);
-  const std::string out = Absolute(inv_.Get("out"));
-  if (!OutputFree(out)) return;
-  SecretBytes key;
-  int keyLength = 0;
-  if (!UnlockKeyFile(keyFile, key, keyLength)) return;
-  if (inv_.Has("unencrypted")) {
-    SecretText pem{PemBlock("PRIVATE KEY", key.data, static_cast<size_t>(keyLength))};
-    WriteOutput(out, pem.text, 0600, "Private key");
-    return;
-  }
-  SecretText exportPassword;
-  if (!NewExportPassword(exportPassword)) return;
-  // PBES2: PBKDF2-HMAC-SHA256 with a fresh salt, AES-256-CBC.
-  SecretBytes encrypted;
-  int encryptedLength = static_cast<int>(sizeof encrypted.data);
-  const int rc = errKVPKCS8EncryptPBES2(keyLength, key.data, static_cast<int>(exportPassword.text.size()),
-                                        reinterpret_cast<const unsigned char*>(exportPassword.text.data()),
-                                        KV_PBES2_ITERATIONS, encrypted.data, &encryptedLength);
-  if (rc != 0) {
-    context_.Error(kvapp::FormatNumber("Unable to encrypt the private key (error %d).", rc));
-    return;
-  }
-  SecretText pem{PemBlock("ENCRYPTED PRIVATE KEY", encrypted.data, static_cast<size_t>(encryptedLength))};
-  WriteOutput(out, pem.text, 0600, "Private key");
-}
-
-bool Session::UnlockKeyFile(const std::string& keyFile, SecretBytes& key, int& keyLength) {
-  if (!context_.FileExists(keyFile)) {
-    context_.Error(FormatText("Unable to read key file %s.", keyFile));
-    return false;
-  }
-  SecretText password;
-  if (passwords->keyPassword.has_value()) {
-    password.text = *passwords->keyPassword;
-  } else if (!ui_.AskTerminalPassword("Key Password: ", "--password-file", password.text)) {
-    return false;
-  }
-  if (!KeyPasswordFits(keyFile, password.text)) return false;
-  keyLength = kvapp::kKeyBufferSize;
-  const int rc = errKVKeyFileGetPrivateKeyEx(keyFile.c_str(), key.data, &keyLength, password.text.c_str());
-  if (rc == Q_ERR_INPUT_DATA) {
-    context_.Error(2024);
-    return false;
-  }
-  if (rc != 0 || keyLength <= 0 || keyLength > kvapp::kKeyBufferSize) {
-    context_.Error(FormatText(kvapp::FormatNumber("Unable to read the private key of %s (error %d).", rc), keyFile));
-    return false;
-  }
-  return true;
-}
-
-bool Session::NewExportPassword(SecretText& exportPassword) {
-  SecretText confirm;
-  if (passwords->exportPassword.has_value()) {
-    exportPassword.text = confirm.text = *passwords->exportPassword;
-  } else if (!ui_.AskTerminalPassword("Export Password: ", "--export-password-file", exportPassword.text) ||
-             !ui_.AskTerminalPassword("Confirm Export Password: ", "--export-password-file", confirm.text)) {
-    return false;
-  }
-  if (exportPassword.text != confirm.text) {
-    context_.Error(2012);
-    return false;
-  }
-  if (kvapp::Utf8Length(exportPassword.text) < 8) {
-    context_.Error("Export password must be at least 8 characters.");
-    return false;
-  }
-  if (kvapp::Utf8Length(exportPassword.text) > kMaxInputLine) {
-    context_.Error(FormatText("Export password must be at most %s characters.", std::to_string(kMaxInputLine)));
-    return false;
-  }
-  return true;
-}
-
-// ---------------------------------------------------------------------------
-// export-p12: the key, its certificate and the current root as PKCS #12.
-
-// A certificate file read whole into |der|; false after a message.
-bool Session::ReadCertificate(const std::string& path, std::string& der) {
-  if (!ReadWholeFile(path, kMaxCertificateFile, der)) {
-    context_.Error(FormatText("Unable to read certificate file %s.", path));
-    return false;
-  }
-  if (!IsSingleDerSequence(reinterpret_cast<const unsigned char*>(der.data()), der.size())) {
-    context_.Error(FormatText("Invalid certificate file: %s.", path));
-    return false;
-  }
-  return true;
-}
-
-void Session::ExportP12(kvapp::MainDialog& main) {
-  RestoreRoot(main, false);
-  if (!NeedRoot(main)) return;
-  const std::string keyFile = Absolute(inv_.arguments[0]);
-  const std::string out = Absolute(inv_.Get("out"));
-  // The certificate defaults to the key file's name with .crt.
-  std::string certFile = inv_.Has("cert") ? Absolute(inv_.Get("cert")) : std::string();
-  if (certFile.empty()) {
-    const std::string name = kvapp::NamePart(keyFile);
-    const size_t dot = name.rfind('.');
-    certFile = keyFile.substr(0, keyFile.size() - name.size()) + (dot == std::string::npos ? name : name.substr(0, dot)) +
-               ".crt";
-  }
-  if (!OutputFree(out)) return;
-  Pkcs12Contents contents;
-  contents.certificates.resize(1);
-  std::string root;
-  if (!ReadCertificate(certFile, contents.certificates[0]) || !ReadCertificate(main.rootCertPath(), root)) return;
-  // The certificate must be the key's: its public key is the key file's.
-  unsigned char certKey[kvapp::kKeyBufferSize], fileKey[kvapp::kKeyBufferSize];
-  int certKeyLength = sizeof certKey, fileKeyLength = sizeof fileKey;
-  const std::string& own = contents.certificates[0];
-  if (errKVCertX509GetPublicKey(static_cast<int>(own.size()), reinterpret_cast<const unsigned char*>(own.data()),
-                                &certKeyLength, certKey) != 0 ||
-      errKVKeyFileGetPublicKey(keyFile.c_str(), fileKey, &fileKeyLength) != 0 || certKeyLength != fileKeyLength ||
-      QMem_Compare(certKey, fileKey, static_cast<uint32_t>(certKeyLength)) != 0) {
-    context_.Error(FormatText(FormatText("The certificate %s does not belong to the key file %s.", certFile), keyFile));
-    return;
-  }
-  // The root is the chain, once: a root's own export has it already.
-  if (root != own) {
-    contents.certificates.push_back(root);
-    const std::string rootName = kvapp::NamePart(main.rootCertPath());
-    contents.chainNames.push_back(rootName.substr(0, rootName.rfind('.')));
-  }
-  SecretBytes key;
-  int keyLength = 0;
-  if (!UnlockKeyFile(keyFile, key, keyLength)) return;
-  SecretText exportPassword;
-  if (!NewExportPassword(exportPassword)) return;
-  contents.privateKey = key.data;
-  contents.privateKeyLength = static_cast<size_t>(keyLength);
-  if (inv_.Has("name")) {
-    contents.friendlyName = inv_.Get("name");
-  } else {
-    const std::string name = kvapp::NamePart(keyFile);
-    contents.friendlyName = name.substr(0, name.rfind('.'));
-  }
-  kvder::Bytes pfx;
-  const int rc = BuildPkcs12(contents, exportPassword.text, &pfx);
-  if (rc == Q_ERR_INPUT_DATA) {
-    context_.Error("The export password and the friendly name must be UTF-8 text.");
-    return;
-  }
-  if (rc != 0) {
-    context_.Error(kvapp::FormatNumber("Unable to make the PKCS #12 file (error %d).", rc));
-    return;
-  }
-  SecretText bytes{std::string(pfx.begin(), pfx.end())};
-  WriteOutput(out, bytes.text, 0600, "PKCS #12 file");
-}
-
-// ---------------------------------------------------------------------------
-// change-password: the key file's private key under a new password.
-
-void Session::ChangePassword(kvapp::MainDialog& main) {
-  RestoreRoot(main, false);
-  const std::string keyFile = Absolute(inv_.arguments[0]);
-  if (!context_.FileExists(keyFile)) {
-    context_.Error(FormatText("Unable to read key file %s.", keyFile));
-    return;
-  }
-  const bool upgrade = inv_.Has("upgrade");
-  const bool modern = upgrade || iKeyFileIsModern(keyFile.c_str()) == 1;
-  SecretText password, newPassword, confirm;
-  if (passwords->keyPassword.has_value()) {
-    password.text = *passwords->keyPassword;
-  } else if (!ui_.AskTerminalPassword("Key Password: ", "--password-file", password.text)) {
-    return;
-  }
-  if (!KeyPasswordFits(keyFile, password.text)) return;
-  if (passwords->newPassword.has_value()) {
-    newPassword.text = confirm.text = *passwords->newPassword;
-  } else if (!ui_.AskTerminalPassword("New Key Password: ", "--new-password-file", newPassword.text) ||
-             !ui_.AskTerminalPassword("Confirm New Key Password: ", "--new-password-file", confirm.text)) {
-    return;
-  }
-  if (newPassword.text != confirm.text) {
-    context_.Error(2012);
-    return;
-  }
-  // The new password's limits are those of the form the file is written in.
-  const size_t length = kvapp::Utf8Length(newPassword.text);
-  if (modern && (length < 8 || length > kModernPasswordMax)) {
-    context_.Error("Key password must be between 8 and 64 characters.");
-    return;
-  }
-  if (!modern && (length < 8 || kvapp::CertDetailsDialog::TooLong(kvapp::kIdPassword, newPassword.text))) {
-    context_.Error(2013);
-    return;
-  }
-  if (modern) ui_.Print("Encrypting the private key...");
-  const int rc = errKVKeyFileChangePassword(keyFile.c_str(), password.text.c_str(), newPassword.text.c_str(),
-                                            upgrade ? 1 : 0);
-  if (rc == Q_ERR_INPUT_DATA) {
-    context_.Error(2024);
-    return;
-  }
-  if (rc != 0) {
-    context_.Error(FormatText(kvapp::FormatNumber("Unable to change the password of %s (error %d); the file is as it was.", rc),
-                              keyFile));
-    return;
-  }
-  ui_.Print(upgrade ? "Key file " + keyFile + " written in the modern form under the new password."
-                    : "Password of " + keyFile + " changed.");
-  status = kExitSuccess;
-}
 
 #ifdef KVAPP_CERT_COMMANDS
 // ---------------------------------------------------------------------------
@@ -719,7 +463,10 @@ void Session::Crl(kvapp::MainDialog& main) {
     context_.Error("The CRL's validity must be from 1 to 3650 days.");
     return;
   }
-  if (!OutputFree(out)) return;
+  if (context_.files.Find(out)) {
+    context_.Error(FormatText(LoadString(2021), out));
+    return;
+  }
   RestoreRoot(main, true);
   if (!NeedRoot(main)) return;
   Outcome(kvapp::MakeCrl(context_, main.rootCertPath(), main.rootKeyPath(), main.rootKeyPassword(), out, days,

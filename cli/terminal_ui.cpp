@@ -4,6 +4,7 @@
 
 #include "app/cert_contents.h"
 #include "app/cert_details_dialog.h"
+#include "app/key_exports.h"
 #include "app/main_dialog.h"
 #include "app/strings.h"
 #include "app/utf8_text.h"
@@ -191,10 +192,54 @@ void TerminalUi::RunIssuedDialog(kvapp::IssuedDialog&) {
   ShowError("The Issued Certificates dialog belongs to the desktop program; use the issued, revoke, crl and "
             "register-existing commands.");
 }
-bool TerminalUi::ChooseFileToSave(const std::string&, const std::string&, std::string&) { return false; }
 bool TerminalUi::ChooseItem(const std::string&, const std::string&, const std::vector<std::string>&, int&) {
   return false;
 }
 bool TerminalUi::AskNumber(const std::string&, const std::string&, int, int, int&) { return false; }
+
+bool TerminalUi::ChooseFileToSave(const std::string&, const std::string&, const std::string&, std::string& path) {
+  if (!saveAs.has_value()) return false;
+  path = *saveAs;
+  return true;
+}
+
+// A password file's line longer than the export password's limit is read
+// whole enough to be refused with its message.
+static_assert(kvapp::kExportPasswordMaxChars == kMaxInputLine);
+
+TerminalUi::PasswordSource TerminalUi::SourceOf(kvapp::PasswordKind kind) const {
+  switch (kind) {
+    case kvapp::PasswordKind::kExportPassword:
+      return {&passwords_.exportPassword, "--export-password-file", "Export Password: "};
+    case kvapp::PasswordKind::kNewKeyPassword:
+      return {&passwords_.newPassword, "--new-password-file", "New Key Password: "};
+    case kvapp::PasswordKind::kKeyPassword:
+      break;
+  }
+  return {&passwords_.keyPassword, "--password-file", "Key Password: "};
+}
+
+bool TerminalUi::AskPassword(const kvapp::PasswordRequest& request, std::string& password) {
+  kvapp::WipeString(password);
+  const PasswordSource source = SourceOf(request.kind);
+  if (source.file->has_value()) {
+    // Whole: the command refuses one longer than the key file takes.
+    password = **source.file;
+    return true;
+  }
+  return AskTerminalPassword(source.prompt, source.option, password);
+}
+
+bool TerminalUi::AskNewPassword(const kvapp::PasswordRequest& request, std::string& password, std::string& confirm) {
+  kvapp::WipeString(password);
+  kvapp::WipeString(confirm);
+  const PasswordSource source = SourceOf(request.kind);
+  if (source.file->has_value()) {
+    password = confirm = **source.file;
+    return true;
+  }
+  return AskTerminalPassword(source.prompt, source.option, password) &&
+         AskTerminalPassword(std::string("Confirm ") + source.prompt, source.option, confirm);
+}
 
 }  // namespace kvcli

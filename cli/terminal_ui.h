@@ -59,6 +59,8 @@ class TerminalUi : public kvapp::UserInterface {
   ContentsForm contentsForm = ContentsForm::kFields;
   DetailsValues details;
   RootPasswordMode rootMode = RootPasswordMode::kCheckOnly;
+  // The file --out names: the save-as chooser's answer (unset: cancelled).
+  std::optional<std::string> saveAs;
   // What runs inside the main dialog once it is open.
   std::function<void(kvapp::MainDialog&)> session;
 
@@ -92,12 +94,28 @@ class TerminalUi : public kvapp::UserInterface {
   // The register's dialog and its choosers are the desktop program's: the
   // command line has its own commands for them and refuses these.
   void RunIssuedDialog(kvapp::IssuedDialog& dialog) override;
-  bool ChooseFileToSave(const std::string& filter, const std::string& initialName, std::string& path) override;
   bool ChooseItem(const std::string& title, const std::string& prompt, const std::vector<std::string>& items,
                   int& index) override;
   bool AskNumber(const std::string& title, const std::string& prompt, int minimum, int maximum, int& value) override;
+  // The save-as chooser answers with --out (saveAs).
+  bool ChooseFileToSave(const std::string& caption, const std::string& filter, const std::string& initialName,
+                        std::string& path) override;
+  // Each kind of password from its file (--password-file,
+  // --export-password-file, --new-password-file; given whole, and as its
+  // own confirmation), else from the terminal.
+  bool AskPassword(const kvapp::PasswordRequest& request, std::string& password) override;
+  bool AskNewPassword(const kvapp::PasswordRequest& request, std::string& password, std::string& confirm) override;
 
  private:
+  // Where passwords of |kind| come from: their file, the option naming it
+  // and the terminal's prompt (the confirmation's with "Confirm " before it).
+  struct PasswordSource {
+    const std::optional<std::string>* file;
+    const char* option;
+    const char* prompt;
+  };
+  PasswordSource SourceOf(kvapp::PasswordKind kind) const;
+
   std::FILE* out_;
   std::FILE* err_;
   PasswordSources& passwords_;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -142,6 +143,48 @@ bool QtUserInterface::ChooseDirectory(const std::string& filter, const std::stri
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return false;
   path = kvapp::WithTrailingSlash(chosen.first().toStdString()) + initialName;
+  return true;
+}
+
+bool QtUserInterface::ChooseFileToSave(const std::string& caption, const std::string& filter,
+                                       const std::string& initialName, std::string& path) {
+  QFileDialog dialog(DialogParent(), Text(caption));
+  dialog.setObjectName(kSaveDialogName);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  // The command refuses an existing file itself, with its own message.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters(NameFiltersFromTable(filter));
+  const QFileInfo proposed(Text(initialName));
+  dialog.setDirectory(proposed.path().isEmpty() ? QDir::currentPath() : proposed.path());
+  dialog.selectFile(proposed.fileName());
+  runner_.Exec(dialog);
+  if (dialog.result() != QDialog::Accepted) return false;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return false;
+  path = chosen.first().toStdString();
+  return true;
+}
+
+bool QtUserInterface::AskPassword(const kvapp::PasswordRequest& request, std::string& password) {
+  kvapp::WipeString(password);
+  KeyPasswordView dialog(request, false, *this, DialogParent());
+  runner_.Exec(dialog);
+  if (dialog.result() != QDialog::Accepted) return false;
+  password = dialog.passwordField()->text().toStdString();
+  return true;
+}
+
+bool QtUserInterface::AskNewPassword(const kvapp::PasswordRequest& request, std::string& password,
+                                     std::string& confirm) {
+  kvapp::WipeString(password);
+  kvapp::WipeString(confirm);
+  KeyPasswordView dialog(request, true, *this, DialogParent());
+  runner_.Exec(dialog);
+  if (dialog.result() != QDialog::Accepted) return false;
+  password = dialog.passwordField()->text().toStdString();
+  confirm = dialog.confirmField()->text().toStdString();
   return true;
 }
 
@@ -295,26 +338,6 @@ void QtUserInterface::RunIssuedDialog(kvapp::IssuedDialog& dialog) {
 #else
   (void)dialog;  // no register without the certificate commands
 #endif
-}
-
-bool QtUserInterface::ChooseFileToSave(const std::string& filter, const std::string& initialName,
-                                       std::string& path) {
-  QFileDialog dialog(DialogParent(), QStringLiteral("Save As"));
-  dialog.setObjectName(kSaveDialogName);
-  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  // The command that writes the file refuses an existing one and says so.
-  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilters(NameFiltersFromTable(filter));
-  dialog.setDirectory(QDir::currentPath());
-  dialog.selectFile(Text(initialName));
-  runner_.Exec(dialog);
-  if (dialog.result() != QDialog::Accepted) return false;
-  const QStringList chosen = dialog.selectedFiles();
-  if (chosen.isEmpty()) return false;
-  path = chosen.first().toStdString();
-  return true;
 }
 
 bool QtUserInterface::ChooseItem(const std::string& title, const std::string& prompt,

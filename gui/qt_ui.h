@@ -50,10 +50,10 @@ inline constexpr const char* kMessageBoxName = "messageBox";
 inline constexpr const char* kQuestionBoxName = "questionBox";
 inline constexpr const char* kOpenDialogName = "openFileDialog";
 inline constexpr const char* kDirectoryDialogName = "directoryDialog";
+inline constexpr const char* kSaveDialogName = "saveFileDialog";
 inline constexpr const char* kHelpWindowName = "helpWindow";
 inline constexpr const char* kWhatsThisActionName = "whatsThisAction";
 inline constexpr const char* kAboutActionName = "aboutAction";
-inline constexpr const char* kSaveDialogName = "saveFileDialog";
 inline constexpr const char* kItemDialogName = "itemDialog";
 inline constexpr const char* kNumberDialogName = "numberDialog";
 
@@ -82,10 +82,13 @@ class QtUserInterface : public kvapp::UserInterface {
   void ShowAbout(const std::string& productLine) override;
   bool AskRootPasswordUpTo(size_t maxChars, std::string& password) override;
   void RunIssuedDialog(kvapp::IssuedDialog& dialog) override;
-  bool ChooseFileToSave(const std::string& filter, const std::string& initialName, std::string& path) override;
   bool ChooseItem(const std::string& title, const std::string& prompt, const std::vector<std::string>& items,
                   int& index) override;
   bool AskNumber(const std::string& title, const std::string& prompt, int minimum, int maximum, int& value) override;
+  bool ChooseFileToSave(const std::string& caption, const std::string& filter, const std::string& initialName,
+                        std::string& path) override;
+  bool AskPassword(const kvapp::PasswordRequest& request, std::string& password) override;
+  bool AskNewPassword(const kvapp::PasswordRequest& request, std::string& password, std::string& confirm) override;
 
   // The window new dialogs are centred on (the main dialog once it runs).
   void SetMainWindow(QWidget* window) { mainWindow_ = window; }

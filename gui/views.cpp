@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -49,6 +50,7 @@ constexpr int kMainTemplate = 102;
 constexpr int kPasswordTemplate = 134;
 constexpr int kContentsTemplate = 135;
 constexpr int kDetailsTemplate = 136;
+constexpr int kKeyPasswordTemplate = 142;
 // Controls of the small dialogs.
 constexpr int kIdPasswordEdit = 1015;
 constexpr int kIdProgressText = 1025;
@@ -254,6 +256,8 @@ MainDialogView::MainDialogView(kvapp::MainDialog& logic, QtUserInterface& ui, QW
       {kvapp::kIdCreateServerCert, "Create Server Certificate..."},
       {kvapp::kIdViewCert, "View Certificate"},
       {kvapp::kIdVerifyCert, "Verify Certificate"},
+      {kvapp::kIdExportMenu, "Export..."},
+      {kvapp::kIdChangeKeyPassword, "Change Key Password..."},
       {kvapp::kIdIssuedCertificates, "Issued Certificates..."},
       {kvapp::kIdCloseOrEnter, "&Close"},
       {kvapp::kIdHelpButton, "&Help"},
@@ -262,7 +266,11 @@ MainDialogView::MainDialogView(kvapp::MainDialog& logic, QtUserInterface& ui, QW
     QPushButton* b = Button(QString::fromUtf8(entry.text), entry.id);
     buttons_[entry.id] = b;
     const int id = entry.id;
-    connect(b, &QPushButton::clicked, this, [this, id] { Dispatch([this, id] { logic_.OnCommand(id); }); });
+    if (id == kvapp::kIdExportMenu) {
+      connect(b, &QPushButton::clicked, this, &MainDialogView::OpenExportMenu);
+    } else {
+      connect(b, &QPushButton::clicked, this, [this, id] { Dispatch([this, id] { logic_.OnCommand(id); }); });
+    }
   }
   // &Close is the default button: Enter anywhere presses it (and, with the
   // focus in the directory combo, the logic enters the typed directory).
@@ -296,6 +304,8 @@ MainDialogView::MainDialogView(kvapp::MainDialog& logic, QtUserInterface& ui, QW
   for (int id : {kvapp::kIdNewServer, kvapp::kIdCreateServerCert, kvapp::kIdViewCert, kvapp::kIdVerifyCert}) {
     commands->addWidget(buttons_[id]);
   }
+  commands->addSpacing(12);
+  for (int id : {kvapp::kIdExportMenu, kvapp::kIdChangeKeyPassword}) commands->addWidget(buttons_[id]);
   commands->addSpacing(12);
   commands->addWidget(buttons_[kvapp::kIdIssuedCertificates]);
   commands->addStretch(1);
@@ -413,6 +423,30 @@ void MainDialogView::RunPosted(int attempt) {
   }
   postedRun_ = true;
   Dispatch([this] { logic_.RunPostedMessages(); });
+}
+
+void MainDialogView::OpenExportMenu() {
+  struct Entry {
+    int id;
+    const char* text;
+  };
+  const Entry entries[] = {
+      {kvapp::kIdExportCertPem, "Certificate as PEM..."},
+      {kvapp::kIdExportKeyPkcs8, "Private Key as PKCS #8 (encrypted)..."},
+      {kvapp::kIdExportKeyUnencrypted, "Private Key as PKCS #8 (unencrypted)..."},
+      {kvapp::kIdExportPkcs12, "Key and Certificates as PKCS #12..."},
+  };
+  QMenu menu(this);
+  menu.setObjectName(QStringLiteral("exportMenu"));
+  for (const Entry& entry : entries) {
+    QAction* action = menu.addAction(QString::fromUtf8(entry.text));
+    action->setObjectName(QString::number(entry.id));
+    action->setEnabled(logic_.IsEnabled(entry.id));
+    const int id = entry.id;
+    connect(action, &QAction::triggered, this, [this, id] { Dispatch([this, id] { logic_.OnCommand(id); }); });
+  }
+  QPushButton* button = buttons_[kvapp::kIdExportMenu];
+  ui_.runner().ExecMenu(menu, button->mapToGlobal(QPoint(0, button->height())));
 }
 
 void MainDialogView::reject() { Dispatch([this] { logic_.EndDialog(); }); }
@@ -739,6 +773,45 @@ RootPasswordView::RootPasswordView(QtUserInterface& ui, QWidget* parent, size_t 
 }
 
 RootPasswordView::~RootPasswordView() { password_->clear(); }
+
+// ---- KeyPasswordView ----
+
+KeyPasswordView::KeyPasswordView(const kvapp::PasswordRequest& request, bool confirm, QtUserInterface& ui,
+                                 QWidget* parent)
+    : ControlDialog(ui, kKeyPasswordTemplate, parent) {
+  setWindowTitle(Text(request.caption));
+  auto* prompt = new QLabel(Text(request.prompt));
+  prompt->setObjectName(QStringLiteral("prompt"));
+  prompt->setWordWrap(true);
+  setMinimumWidth(400);
+  auto* grid = new QGridLayout;
+  auto field = [&](int id, const char* label, int row) {
+    auto* edit = new QLineEdit;
+    edit->setEchoMode(QLineEdit::Password);
+    if (request.maxChars != 0) LimitCharacters(edit, request.maxChars);
+    edit->setMinimumWidth(240);
+    SetControlId(edit, id);
+    grid->addWidget(Label(QString::fromUtf8(label), edit, id), row, 0);
+    grid->addWidget(edit, row, 1);
+    return edit;
+  };
+  password_ = field(kvapp::kIdPassword, confirm ? "New Password:" : "Password:", 0);
+  if (confirm) confirm_ = field(kvapp::kIdConfirmPassword, "Confirm Password:", 1);
+  grid->setColumnStretch(1, 1);
+  QDialogButtonBox* box = OkCancel(this, true);
+  connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(prompt);
+  layout->addLayout(grid);
+  layout->addWidget(box);
+  password_->setFocus();
+  WatchControls();
+}
+
+KeyPasswordView::~KeyPasswordView() {
+  password_->clear();
+  if (confirm_ != nullptr) confirm_->clear();
+}
 
 // ---- AboutView ----
 

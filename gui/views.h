@@ -115,6 +115,9 @@ class MainDialogView : public ControlDialog {
   template <typename F>
   void Dispatch(F event);
   void RunPosted(int attempt);
+  // Opens the Export menu below its button; the chosen entry runs through
+  // the logic.
+  void OpenExportMenu();
 
   kvapp::MainDialog& logic_;
   QLineEdit* rootCert_;
@@ -181,6 +184,22 @@ class RootPasswordView : public ControlDialog {
 
  private:
   QLineEdit* password_;
+};
+
+// Template 142: a password prompt of the key commands: one hidden entry
+// (1021), or with |confirm| a second one for the confirmation (1022), each
+// held to the request's limit. The fields are emptied when it goes.
+class KeyPasswordView : public ControlDialog {
+  Q_OBJECT
+ public:
+  KeyPasswordView(const kvapp::PasswordRequest& request, bool confirm, QtUserInterface& ui, QWidget* parent);
+  ~KeyPasswordView() override;
+  QLineEdit* passwordField() const { return password_; }
+  QLineEdit* confirmField() const { return confirm_; }  // null without a confirmation
+
+ private:
+  QLineEdit* password_;
+  QLineEdit* confirm_ = nullptr;
 };
 
 // Template 100: the About box.

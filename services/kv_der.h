@@ -63,6 +63,14 @@ struct Span {
 bool Next(const unsigned char** at, const unsigned char* end, unsigned char tag, Span* contents,
           Span* whole = nullptr);
 
+// True when |data| is one SEQUENCE, read as Next reads it, that covers
+// exactly |length| bytes (the outer shape of a certificate).
+inline bool IsSingleSequence(const unsigned char* data, size_t length) {
+  const unsigned char* at = data;
+  Span contents;
+  return data != nullptr && Next(&at, data + length, kSequence, &contents) && at == data + length;
+}
+
 }  // namespace kvder
 
 #endif

@@ -265,7 +265,7 @@ TEST_F(IssuedDialogTest, MakeCrlAndRecordExistingCancelledAtEachStep) {
   ui_.saveFiles.push_back(std::nullopt);
   EXPECT_EQ(d.OnCommand(kvapp::kIdIssuedMakeCrl), kvapp::CommandOutcome::kCancelled);
   EXPECT_EQ(ui_.events.back().kind, "save");
-  EXPECT_EQ(ui_.events.back().text, "CRL Files (*.crl)|*.crl|PEM Files (*.pem)|*.pem|All Files (*.*)|*.*| kvroot.crl");
+  EXPECT_EQ(ui_.events.back().text, "Save CRL As kvroot.crl");
   // Cancelled at the days: nothing written.
   ui_.saveFiles.push_back(Path("root.crl"));
   ui_.numbers.push_back(std::nullopt);

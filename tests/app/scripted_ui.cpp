@@ -131,8 +131,9 @@ void ScriptedUi::RunIssuedDialog(kvapp::IssuedDialog& dialog) {
   script(dialog);
 }
 
-bool ScriptedUi::ChooseFileToSave(const std::string& filter, const std::string& initialName, std::string& path) {
-  events.push_back({"save", filter + " " + initialName});
+bool ScriptedUi::ChooseFileToSave(const std::string& caption, const std::string&, const std::string& initialName,
+                                  std::string& path) {
+  events.push_back({"save", caption + " " + initialName});
   if (saveFiles.empty()) {
     ++unanswered;
     return false;
@@ -176,6 +177,42 @@ bool ScriptedUi::AskNumber(const std::string&, const std::string& prompt, int mi
   if (!answer) return false;
   // A spin box holds the number to its range.
   value = std::clamp(*answer, minimum, maximum);
+  return true;
+}
+
+namespace {
+std::string Limited(const std::string& text, size_t maxChars) { return std::string(kvapp::Utf8Prefix(text, maxChars)); }
+}  // namespace
+
+bool ScriptedUi::AskPassword(const kvapp::PasswordRequest& request, std::string& password) {
+  events.push_back({"key password", request.caption});
+  lastPasswordRequest = request;
+  password.clear();
+  if (keyPasswords.empty()) {
+    ++unanswered;
+    return false;
+  }
+  std::optional<std::string> answer = keyPasswords.front();
+  keyPasswords.pop_front();
+  if (!answer) return false;
+  password = Limited(*answer, request.maxChars);
+  return true;
+}
+
+bool ScriptedUi::AskNewPassword(const kvapp::PasswordRequest& request, std::string& password, std::string& confirm) {
+  events.push_back({"new password", request.caption});
+  lastPasswordRequest = request;
+  password.clear();
+  confirm.clear();
+  if (newPasswords.empty()) {
+    ++unanswered;
+    return false;
+  }
+  auto answer = newPasswords.front();
+  newPasswords.pop_front();
+  if (!answer) return false;
+  password = Limited(answer->first, request.maxChars);
+  confirm = Limited(answer->second, request.maxChars);
   return true;
 }
 

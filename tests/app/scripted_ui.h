@@ -21,7 +21,9 @@ namespace apptest {
 // "message", "question", "password" (a root password prompt), "open",
 // "directory", "progress", "details" (the details dialog opened, with its
 // caption), "contents", "about", "issued" (the Issued Certificates dialog
-// opened), "save", "choose" (its prompt), "number" (its prompt).
+// opened), "save" (caption and proposed file), "choose" (its prompt),
+// "number" (its prompt), "key password" and "new password" (the prompts'
+// captions).
 struct Event {
   std::string kind;
   std::string text;
@@ -48,10 +50,15 @@ class ScriptedUi : public kvapp::UserInterface {
   // The register's dialog and choosers.
   using IssuedScript = std::function<void(kvapp::IssuedDialog&)>;
   std::deque<IssuedScript> issued;                    // runs with the opened dialog
-  std::deque<std::optional<std::string>> saveFiles;   // nullopt: Cancel
   std::deque<std::optional<std::string>> choices;     // the item's text; nullopt: Cancel
   std::deque<std::optional<int>> numbers;             // nullopt: Cancel
   std::vector<std::vector<std::string>> choiceItems;  // the items each chooser offered
+  std::deque<std::optional<std::string>> saveFiles;     // nullopt: Cancel
+  std::deque<std::optional<std::string>> keyPasswords;  // AskPassword; nullopt: Cancel
+  // AskNewPassword: the password and its confirmation; nullopt: Cancel.
+  std::deque<std::optional<std::pair<std::string, std::string>>> newPasswords;
+  // The last password request seen (its limit, kind and texts).
+  kvapp::PasswordRequest lastPasswordRequest;
 
   std::vector<Event> events;
   std::vector<std::string> output;
@@ -84,10 +91,14 @@ class ScriptedUi : public kvapp::UserInterface {
   void ShowCertContents(const kvapp::CertContentsFields& fields) override;
   void ShowAbout(const std::string& productLine) override;
   void RunIssuedDialog(kvapp::IssuedDialog& dialog) override;
-  bool ChooseFileToSave(const std::string& filter, const std::string& initialName, std::string& path) override;
   bool ChooseItem(const std::string& title, const std::string& prompt, const std::vector<std::string>& items,
                   int& index) override;
   bool AskNumber(const std::string& title, const std::string& prompt, int minimum, int maximum, int& value) override;
+  bool ChooseFileToSave(const std::string& caption, const std::string& filter, const std::string& initialName,
+                        std::string& path) override;
+  // The answers are cut to the request's limit, as the prompt's entry does.
+  bool AskPassword(const kvapp::PasswordRequest& request, std::string& password) override;
+  bool AskNewPassword(const kvapp::PasswordRequest& request, std::string& password, std::string& confirm) override;
 };
 
 // What a user types into the details dialog; fields left unset keep the

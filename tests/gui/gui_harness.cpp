@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -123,6 +125,34 @@ ScriptedRunner::Handler TypeRootPassword(const QString& password, bool cancel) {
   return [password, cancel](QDialog& dialog) {
     TypeInto(dialog, 1015, password);
     ClickControl(dialog, cancel ? kvgui::kIdCancel : kvgui::kIdOk);
+  };
+}
+
+ScriptedRunner::Handler SaveAs(const QString& proposed, const QString& path) {
+  return [=](QDialog& d) {
+    auto* chooser = qobject_cast<QFileDialog*>(&d);
+    QVERIFY(chooser != nullptr);
+    QCOMPARE(chooser->objectName(), QLatin1String(kvgui::kSaveDialogName));
+    QCOMPARE(chooser->acceptMode(), QFileDialog::AcceptSave);
+    QCOMPARE(chooser->selectedFiles().value(0), proposed);
+    auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QVERIFY(name != nullptr);
+    name->setText(QFileInfo(path).fileName());
+    QMetaObject::invokeMethod(chooser, "accept");
+  };
+}
+
+ScriptedRunner::Handler TypePassword(const QString& title, const QString& password, bool cancel,
+                                     const QString& snapName) {
+  return [=](QDialog& d) {
+    QCOMPARE(d.objectName(), QStringLiteral("dialog142"));
+    QCOMPARE(d.windowTitle(), title);
+    TypeInto(d, kvapp::kIdPassword, password);
+    if (kvgui::FindControl(&d, kvapp::kIdConfirmPassword) != nullptr) {
+      TypeInto(d, kvapp::kIdConfirmPassword, password);
+    }
+    if (!snapName.isEmpty()) Snap(d, snapName);
+    ClickControl(d, cancel ? kvgui::kIdCancel : kvgui::kIdOk);
   };
 }
 

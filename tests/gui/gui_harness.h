@@ -86,6 +86,15 @@ ScriptedRunner::Handler Answer(QMessageBox::StandardButton button = QMessageBox:
 // A handler that types |password| into the root password prompt and presses
 // OK (or Cancel when |cancel|).
 ScriptedRunner::Handler TypeRootPassword(const QString& password, bool cancel = false);
+// A handler for the save-as chooser: checks that it proposes |proposed|,
+// types the name of |path| into its file name field and saves.
+ScriptedRunner::Handler SaveAs(const QString& proposed, const QString& path);
+// A handler for the password dialog of the key commands with |title|: types
+// |password| (and, when the dialog has one, the same confirmation), saves a
+// screenshot as |snapName| when given and presses OK, or Cancel when
+// |cancel|.
+ScriptedRunner::Handler TypePassword(const QString& title, const QString& password, bool cancel = false,
+                                     const QString& snapName = QString());
 // Types |text| into the line edit with |id| of |root| as a user does (the
 // field is emptied first with the keyboard).
 void TypeInto(QWidget& root, int id, const QString& text);

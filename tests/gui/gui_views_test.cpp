@@ -574,7 +574,8 @@ void GuiViewsTest::helpTopicsForEveryControlAndDialog() {
   kvgui::RootPasswordView password(*b.ui, nullptr);
   kvgui::AboutView about(QStringLiteral("x"), *b.ui, nullptr);
   kvgui::ProgressWindow progress(QStringLiteral("x"), nullptr);
-  std::vector<QWidget*> all = {&b.view, &detailsView, &contents, &password, &about, &progress};
+  kvgui::KeyPasswordView keyPassword(kvapp::PasswordRequest{}, true, *b.ui, nullptr);
+  std::vector<QWidget*> all = {&b.view, &detailsView, &contents, &password, &about, &progress, &keyPassword};
 #ifdef KVAPP_CERT_COMMANDS
   kvapp::IssuedDialog issued(b.logic);
   kvgui::IssuedView issuedView(issued, *b.ui, nullptr);

@@ -1,5 +1,5 @@
 // File-system faults for every file the program writes: key files,
-// certificate files, the settings file and the CLI exports. Each writer
+// certificate files, the settings file and the exports. Each writer
 // meets a full device (a file-size limit in a child process, SIGXFSZ
 // ignored, so that writes fail with EFBIG part way), a directory where its
 // file should be, a symbolic link to an existing file, a dangling symbolic
@@ -28,9 +28,10 @@
 #include "app/app_fixture.h"
 #include "app/cert_commands.h"
 #include "app/key_files.h"
-#include "cli/export_files.h"
 #include "cli/terminal_input.h"
+#include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "platform/file_write.h"
 #include "platform/settings_store.h"
 #include "services/kvservices.h"
 #include "services/services_support.h"
@@ -144,9 +145,11 @@ class FileFaults : public apptest::AppFixture {
            return kvplatform::FileSettingsStore(path).WriteValue("SOFTWARE\\ZIDU\\KVCATOOL", "Root cert",
                                                                  std::string(300, 'r'));
          }},
-        {"CLI export",
+        {"export",
          [](const std::string& path) {
-           return kvcli::WriteNewFile(path, std::string(300, 'e'), 0600) == kvcli::WriteResult::kWritten;
+           const std::string contents(300, 'e');
+           return kvplatform::WriteNewFileAtomically(path, contents.data(), contents.size(), 0600) ==
+                  kvplatform::NewFileResult::kWritten;
          }},
     };
   }
@@ -317,10 +320,10 @@ std::vector<Reader> Readers() {
          std::string value;
          return !kvplatform::FileSettingsStore(path).ReadValue("SOFTWARE\\ZIDU\\KVCATOOL", "Root cert", value);
        }},
-      {"CLI export source",
+      {"export source",
        [](const std::string& path) {
          std::string contents;
-         return !kvcli::ReadWholeFile(path, kvcli::kMaxCertificateFile, contents);
+         return !kvplatform::ReadRegularFile(path, 1 << 20, contents);
        }},
   };
 }

@@ -2,8 +2,13 @@
 // pkcs8ShroudedKeyBag and the certificates in certBags, both encrypted with
 // PBES2 (PBKDF2-HMAC-SHA256, AES-256-CBC), and integrity by an HMAC-SHA256
 // MAC whose key comes from the PKCS #12 key derivation over the password.
-#ifndef KVCATOOL_CLI_PKCS12_FILE_H
-#define KVCATOOL_CLI_PKCS12_FILE_H
+//
+// A C++ interface beside kvservices.h: its input is a list of certificates
+// and names and its output a wiping byte vector (kv_der.h) whose size the
+// caller cannot know ahead, which a flat entry with caller-sized buffers
+// would only make the caller guess.
+#ifndef KVCATOOL_SERVICES_KV_PKCS12_H
+#define KVCATOOL_SERVICES_KV_PKCS12_H
 
 #include <cstdint>
 #include <string>
@@ -11,7 +16,7 @@
 
 #include "services/kv_der.h"
 
-namespace kvcli {
+namespace kvpkcs12 {
 
 // Iterations of the MAC key derivation.
 constexpr uint32_t kPkcs12MacIterations = 2048;
@@ -41,6 +46,6 @@ struct Pkcs12Contents {
 // friendly name that is not UTF-8.
 int BuildPkcs12(const Pkcs12Contents& contents, const std::string& password, kvder::Bytes* out);
 
-}  // namespace kvcli
+}  // namespace kvpkcs12
 
 #endif

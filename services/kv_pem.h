@@ -1,12 +1,12 @@
-// PEM text (RFC 7468) of DER data: certificates, CRLs and keys as files for
-// other programs.
-#ifndef KVCATOOL_APP_PEM_TEXT_H
-#define KVCATOOL_APP_PEM_TEXT_H
+// Writing PEM text (RFC 7468) for the exports: certificates and private
+// keys. Reading certificate files in PEM is iKVCertFromPEM of kvservices.h.
+#ifndef KVCATOOL_SERVICES_KV_PEM_H
+#define KVCATOOL_SERVICES_KV_PEM_H
 
 #include <cstddef>
 #include <string>
 
-namespace kvapp {
+namespace kvpem {
 
 // |length| bytes at |data| as PEM: "-----BEGIN <label>-----", the base64
 // text in lines of 64 characters, "-----END <label>-----", each line ending
@@ -14,6 +14,6 @@ namespace kvapp {
 // behind; the caller wipes it.
 std::string PemBlock(const char* label, const unsigned char* data, size_t length);
 
-}  // namespace kvapp
+}  // namespace kvpem
 
 #endif

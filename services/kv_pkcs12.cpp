@@ -1,9 +1,9 @@
-#include "cli/pkcs12_file.h"
+#include "services/kv_pkcs12.h"
 
 #include "cryptokit/cryptokit.h"
 #include "services/kvservices.h"
 
-namespace kvcli {
+namespace kvpkcs12 {
 namespace {
 
 using kvder::Bytes;
@@ -282,4 +282,4 @@ int BuildPkcs12(const Pkcs12Contents& contents, const std::string& password, Byt
   return 0;
 }
 
-}  // namespace kvcli
+}  // namespace kvpkcs12
