@@ -115,8 +115,9 @@ bool PlanNss(const AppContext& context, const NssTarget& nss, const std::string&
     return false;
   }
   if (!ListablePath(library) || !ListablePath(nss.module.bundle)) {
-    context.Error(prefix + "the path of the system trust module or of the system's certificate bundle holds "
-                           "blanks, quotes or control characters, which an NSS module list cannot hold.");
+    context.Error(prefix + "the path of the system trust module or of the system's certificate bundle is not "
+                           "an absolute path free of blanks, quotes and control characters, as an NSS module list "
+                           "needs.");
     return false;
   }
   std::string text;
