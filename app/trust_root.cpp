@@ -82,19 +82,90 @@ std::string ShellWord(const std::string& text) {
   return out + "'";
 }
 
-// NSS stores keep their trust settings only together with integrity data
-// keyed by the store's password, which this program does not write; trust
-// written without it is ignored. The user is told how NSS's own tool does it.
-void RefuseNss(const AppContext& context, const std::string& nssDirectory, const std::string& rootCertPath,
-               bool adding) {
-  const std::string nickname = TrustAnchorName(rootCertPath);
-  const std::string stem = nickname.substr(0, nickname.size() - 4);
-  const std::string store = ShellWord("sql:" + nssDirectory);
-  context.Error("Nothing was changed: this program does not write NSS stores (" + nssDirectory +
-                "). NSS keeps trust settings only with integrity data keyed to the store's password, and ignores "
-                "trust written without it. Use NSS's own tool:\n" +
-                (adding ? "  certutil -A -d " + store + " -n " + stem + " -t C,, -i " + ShellWord(rootCertPath)
-                        : "  certutil -D -d " + store + " -n " + stem));
+// A path NSS's module list can hold as a value: no control characters and
+// no blanks (a module's parameters are separated by blanks).
+bool ListablePath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return false;
+  for (char ch : path) {
+    if (static_cast<unsigned char>(ch) <= ' ' || ch == 0x7F || ch == '"' || ch == '\'') return false;
+  }
+  return true;
+}
+
+// The change an NSS store's module list needs: the whole new list, or none
+// when the trust module is listed already.
+struct NssPlan {
+  std::string listPath;
+  bool listed = false;
+  std::string newText;
+  mode_t mode = 0600;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+// Reads the module list of |nss| and works out the change; false after an
+// error message (nothing is changed by it). |prefix| starts each message.
+bool PlanNss(const AppContext& context, const NssTarget& nss, const std::string& prefix, NssPlan& plan) {
+  const std::string& library = nss.module.library;
+  plan.listPath = nss.directory + "/" + kvplatform::kModuleListName;
+  if (!nss.module.Installed()) {
+    context.Error(prefix + "the system trust module " + library +
+                  " is not installed (Debian package p11-kit-modules); an NSS store takes the system's trusted "
+                  "certificates through it.");
+    return false;
+  }
+  if (!ListablePath(library) || !ListablePath(nss.module.bundle)) {
+    context.Error(prefix + "the path of the system trust module or of the system's certificate bundle is not "
+                           "an absolute path free of blanks, quotes and control characters, as an NSS module list "
+                           "needs.");
+    return false;
+  }
+  std::string text;
+  switch (kvplatform::ReadModuleList(nss.directory, text, plan.mode, plan.uid, plan.gid)) {
+    case kvplatform::ModuleListRead::kRead:
+      break;
+    case kvplatform::ModuleListRead::kMissing:
+      context.Error(prefix + nss.directory + " is not an NSS store (it has no " + kvplatform::kModuleListName +
+                    "). NSS's own tool makes one:\n  certutil -N -d " + ShellWord("sql:" + nss.directory));
+      return false;
+    case kvplatform::ModuleListRead::kNotAFile:
+      context.Error(prefix + plan.listPath + " is not a regular file of at most " +
+                    std::to_string(kvplatform::kMaxModuleList / 1024) + " KiB.");
+      return false;
+    case kvplatform::ModuleListRead::kFailed:
+      context.Error(prefix + "unable to read " + plan.listPath + ".");
+      return false;
+  }
+  for (const kvplatform::ModuleEntry& entry : kvplatform::ParseModuleList(text)) {
+    plan.listed = plan.listed || entry.library == library;
+  }
+  if (!plan.listed) plan.newText = kvplatform::AppendTrustModuleEntry(text, library, nss.module.bundle);
+  return true;
+}
+
+// Adds the trust module to the store's list once the system trusts the
+// root. The list is read again, so that a change made since the check is
+// kept.
+CommandOutcome FinishNss(const AppContext& context, const NssTarget& nss, const std::string& rootCertPath) {
+  NssPlan plan;
+  const std::string prefix = "The system trusts the root certificate, but the NSS store was not changed: ";
+  if (!PlanNss(context, nss, prefix, plan)) return CommandOutcome::kFailed;
+  if (plan.listed) {
+    context.ui.WriteOutputLine(plan.listPath + " already lists the system trust module " + nss.module.library +
+                               "; it was left as it is.");
+  } else {
+    std::string problem;
+    if (!kvplatform::ReplaceModuleList(nss.directory, plan.newText, plan.mode, plan.uid, plan.gid, problem)) {
+      context.Error(prefix + "unable to write " + plan.listPath + " (" + problem +
+                    "). Run this command again to finish.");
+      return CommandOutcome::kFailed;
+    }
+    context.ui.WriteOutputLine("Added the system trust module " + nss.module.library + " to " + plan.listPath +
+                               ".");
+  }
+  context.ui.ShowMessage("Programs that use the NSS store " + nss.directory + " trust the root " + rootCertPath +
+                         " through the system's trusted certificates once they open the store again.");
+  return CommandOutcome::kSucceeded;
 }
 
 // Reads the root certificate and makes sure it is one clients accept.
@@ -139,31 +210,9 @@ CommandOutcome Refresh(const AppContext& context, kvplatform::SystemTrustStore& 
   return CommandOutcome::kSucceeded;
 }
 
-}  // namespace
-
-std::string TrustAnchorName(const std::string& rootCertPath) {
-  std::string name = NamePart(rootCertPath);
-  const size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) name.resize(dot);
-  std::string stem;
-  for (char ch : name) {
-    if (stem.size() == kMaxNameStem) break;
-    const bool safe = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '.' ||
-                      ch == '-' || ch == '_';
-    stem += safe ? ch : '_';
-  }
-  if (stem.empty()) stem = "root";
-  return "kvcatool-" + stem + ".crt";
-}
-
-CommandOutcome TrustRoot(const AppContext& context, kvplatform::SystemTrustStore& store,
-                         const std::string& rootCertPath, const std::string& nssDirectory) {
-  if (!nssDirectory.empty()) {
-    RefuseNss(context, nssDirectory, rootCertPath, true);
-    return CommandOutcome::kFailed;
-  }
-  CertBuffer der;
-  if (!ReadModernRoot(context, rootCertPath, der)) return CommandOutcome::kFailed;
+// Writes the anchor for the modern root |der| and refreshes the store.
+CommandOutcome InstallAnchor(const AppContext& context, kvplatform::SystemTrustStore& store,
+                             const std::string& rootCertPath, const CertBuffer& der) {
   const std::string name = TrustAnchorName(rootCertPath);
   const std::string anchorPath = store.AnchorsDirectory() + "/" + name;
   const std::string text = kvpem::PemBlock("CERTIFICATE", der.data, static_cast<size_t>(der.length));
@@ -197,12 +246,9 @@ CommandOutcome TrustRoot(const AppContext& context, kvplatform::SystemTrustStore
   return Refresh(context, store, anchorPath, rootCertPath, true);
 }
 
-CommandOutcome UntrustRoot(const AppContext& context, kvplatform::SystemTrustStore& store,
-                           const std::string& rootCertPath, const std::string& nssDirectory) {
-  if (!nssDirectory.empty()) {
-    RefuseNss(context, nssDirectory, rootCertPath, false);
-    return CommandOutcome::kFailed;
-  }
+// Removes the anchor of |rootCertPath| and refreshes the store.
+CommandOutcome RemoveAnchor(const AppContext& context, kvplatform::SystemTrustStore& store,
+                            const std::string& rootCertPath) {
   CertBuffer der;
   if (errKVCertReadFromFile(rootCertPath.c_str(), &der.length, &der.data) != 0 || der.length <= 0) {
     context.Error("Unable to read the root certificate " + rootCertPath + ". Nothing was changed.");
@@ -235,6 +281,59 @@ CommandOutcome UntrustRoot(const AppContext& context, kvplatform::SystemTrustSto
   }
   context.ui.WriteOutputLine("Removed " + anchorPath + ".");
   return Refresh(context, store, anchorPath, rootCertPath, false);
+}
+
+}  // namespace
+
+std::string TrustAnchorName(const std::string& rootCertPath) {
+  std::string name = NamePart(rootCertPath);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  std::string stem;
+  for (char ch : name) {
+    if (stem.size() == kMaxNameStem) break;
+    const bool safe = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '.' ||
+                      ch == '-' || ch == '_';
+    stem += safe ? ch : '_';
+  }
+  if (stem.empty()) stem = "root";
+  return "kvcatool-" + stem + ".crt";
+}
+
+CommandOutcome TrustRoot(const AppContext& context, kvplatform::SystemTrustStore& store,
+                         const std::string& rootCertPath, const NssTarget& nss) {
+  CertBuffer der;
+  if (!ReadModernRoot(context, rootCertPath, der)) return CommandOutcome::kFailed;
+  if (!nss.directory.empty()) {
+    NssPlan plan;
+    if (!PlanNss(context, nss, "Nothing was changed: ", plan)) return CommandOutcome::kFailed;
+  }
+  const CommandOutcome outcome = InstallAnchor(context, store, rootCertPath, der);
+  if (outcome != CommandOutcome::kSucceeded || nss.directory.empty()) return outcome;
+  return FinishNss(context, nss, rootCertPath);
+}
+
+CommandOutcome UntrustRoot(const AppContext& context, kvplatform::SystemTrustStore& store,
+                           const std::string& rootCertPath, const NssTarget& nss) {
+  const CommandOutcome outcome = RemoveAnchor(context, store, rootCertPath);
+  if (outcome != CommandOutcome::kSucceeded || nss.directory.empty()) return outcome;
+  // The module list stays: it serves every root trusted through the system.
+  const std::string listPath = nss.directory + "/" + kvplatform::kModuleListName;
+  std::string text;
+  mode_t mode = 0;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  bool listed = false;
+  if (kvplatform::ReadModuleList(nss.directory, text, mode, uid, gid) == kvplatform::ModuleListRead::kRead) {
+    for (const kvplatform::ModuleEntry& entry : kvplatform::ParseModuleList(text)) {
+      listed = listed || entry.library == nss.module.library;
+    }
+  }
+  context.ui.WriteOutputLine(listed ? listPath + " was left as it is: the NSS store follows the system's trusted "
+                                                 "certificates through the system trust module."
+                                    : listPath + " was left as it is: it does not list the system trust module " +
+                                          nss.module.library + ".");
+  return CommandOutcome::kSucceeded;
 }
 
 }  // namespace kvapp

@@ -171,7 +171,7 @@ const OptionSpec kOptions[] = {
     {"all", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot), 0,
      "also show the algorithms, the key, the fingerprints and the extensions"},
     {"nss", "DIR", Bit(Command::kTrustRoot) | Bit(Command::kUntrustRoot), 0,
-     "an NSS store (sql:DIR): not written by this program; says how\nto do it with NSS's certutil"},
+     "an NSS store (sql:DIR) to follow the system's trusted\ncertificates through the system trust module"},
     {"json", nullptr, Bit(Command::kView) | Bit(Command::kViewRoot) | Bit(Command::kIssued), 0,
      "print the contents and details as one JSON object (issued: one JSON\narray), for scripts"},
     // The register.

@@ -356,7 +356,8 @@ class Session {
     RestoreRoot(main, false);
     if (!NeedRoot(main)) return;
     kvplatform::PosixSystemTrustStore store = kvplatform::PosixSystemTrustStore::FromEnvironment();
-    const std::string nss = inv_.Has("nss") ? Absolute(inv_.Get("nss")) : std::string();
+    kvapp::NssTarget nss{inv_.Has("nss") ? Absolute(inv_.Get("nss")) : std::string(),
+                         kvplatform::TrustModule::FromEnvironment()};
     const kvapp::CommandOutcome outcome = add ? kvapp::TrustRoot(context_, store, main.rootCertPath(), nss)
                                               : kvapp::UntrustRoot(context_, store, main.rootCertPath(), nss);
     status = outcome == kvapp::CommandOutcome::kSucceeded ? kExitSuccess : kExitFailure;

@@ -32,6 +32,8 @@ class Trust : public CliTest {
     ::setenv("KVCATOOL_UPDATE_CA", Path("refresh").c_str(), 1);
   }
   void TearDown() override {
+    ::unsetenv("KVCATOOL_TRUST_MODULE");
+    ::unsetenv("KVCATOOL_CA_BUNDLE");
     ::unsetenv("KVCATOOL_CA_DIR");
     ::unsetenv("KVCATOOL_UPDATE_CA");
     CliTest::TearDown();
@@ -126,17 +128,6 @@ TEST_F(Trust, RefusalsAndFailuresSayWhyAndChangeNothing) {
   EXPECT_EQ(Calls(), "");
 
   MakeModernRoot();
-  // NSS stores are not written; the user is told how certutil does it.
-  Expect({"trust-root", "--nss", "nss db"}, 1, "",
-         "Nothing was changed: this program does not write NSS stores (@/nss db). NSS keeps trust settings only "
-         "with integrity data keyed to the store's password, and ignores trust written without it. Use NSS's own "
-         "tool:\n  certutil -A -d 'sql:@/nss db' -n kvcatool-Trust_Root -t C,, -i '@/Trust Root.crt'\n");
-  Expect({"untrust-root", "--nss", "nss"}, 1, "",
-         "Nothing was changed: this program does not write NSS stores (@/nss). NSS keeps trust settings only with "
-         "integrity data keyed to the store's password, and ignores trust written without it. Use NSS's own tool:\n"
-         "  certutil -D -d sql:@/nss -n kvcatool-Trust_Root\n");
-  EXPECT_TRUE(std::filesystem::is_empty(Path("ca")));
-
   // Another certificate under the anchor's name is neither replaced nor
   // removed.
   WriteFile("ca/kvcatool-Trust_Root.crt", "someone else's\n");
@@ -192,6 +183,115 @@ TEST_F(Trust, RefusalsAndFailuresSayWhyAndChangeNothing) {
   Expect({"trust-root"}, 1, "",
          "Unable to write @/none/kvcatool-Trust_Root.crt (No such file or directory); nothing was installed.\n");
   EXPECT_FALSE(Exists("none"));
+}
+
+// --nss DIR: the store's module list checked before anything is changed,
+// the trust module's entry appended after the refresh with every other byte
+// kept, not added twice, and left in place by untrust-root. A stand-in
+// library and bundle; nss_trust_test.sh runs the real module with Chromium.
+TEST_F(Trust, NssStoresListTheTrustModule) {
+  MakeModernRoot();
+  WriteFile("trust.so", "stand-in\n");
+  ::setenv("KVCATOOL_TRUST_MODULE", Path("trust.so").c_str(), 1);
+  ::setenv("KVCATOOL_CA_BUNDLE", "/bundle/ca.crt", 1);
+  std::filesystem::create_directory(Path("nss db"));
+  std::filesystem::create_directory(Path("store"));
+
+  // Refused before anything is changed.
+  const struct {
+    const char* what;
+    const char* dir;
+    const char* module;
+    const char* bundle;
+    const char* err;
+  } refusals[] = {
+      {"no module list", "nss db", nullptr, nullptr,
+       "Nothing was changed: @/nss db is not an NSS store (it has no pkcs11.txt). NSS's own tool makes one:\n"
+       "  certutil -N -d 'sql:@/nss db'\n"},
+      {"no such directory", "gone", nullptr, nullptr,
+       "Nothing was changed: @/gone is not an NSS store (it has no pkcs11.txt). NSS's own tool makes one:\n"
+       "  certutil -N -d sql:@/gone\n"},
+      {"no trust module", "store", "@/none.so", nullptr,
+       "Nothing was changed: the system trust module @/none.so is not installed (Debian package "
+       "p11-kit-modules); an NSS store takes the system's trusted certificates through it.\n"},
+      {"a blank in the bundle's path", "store", nullptr, "/a b/ca.crt",
+       "Nothing was changed: the path of the system trust module or of the system's certificate bundle is not an "
+       "absolute path free of blanks, quotes and control characters, as an NSS module list needs.\n"},
+      {"a relative bundle path", "store", nullptr, "ca.crt",
+       "Nothing was changed: the path of the system trust module or of the system's certificate bundle is not an "
+       "absolute path free of blanks, quotes and control characters, as an NSS module list needs.\n"},
+  };
+  const std::string storeList = "library=\nname=NSS Internal PKCS #11 Module\nparameters=configdir='sql:x'\n"
+                                "NSS=Flags=internal,critical trustOrder=75\n\n";
+  WriteFile("store/pkcs11.txt", storeList);
+  for (const auto& r : refusals) {
+    if (r.module != nullptr) ::setenv("KVCATOOL_TRUST_MODULE", ReplaceAll(r.module, "@", dir_).c_str(), 1);
+    if (r.bundle != nullptr) ::setenv("KVCATOOL_CA_BUNDLE", r.bundle, 1);
+    Expect({"trust-root", "--nss", r.dir}, 1, "", r.err);
+    ::setenv("KVCATOOL_TRUST_MODULE", Path("trust.so").c_str(), 1);
+    ::setenv("KVCATOOL_CA_BUNDLE", "/bundle/ca.crt", 1);
+    EXPECT_TRUE(std::filesystem::is_empty(Path("ca"))) << r.what;
+    EXPECT_EQ(ReadFile("store/pkcs11.txt"), storeList) << r.what;
+  }
+  // A link in the list's place is not followed.
+  ASSERT_EQ(::symlink(Path("store/pkcs11.txt").c_str(), Path("nss db/pkcs11.txt").c_str()), 0);
+  Expect({"trust-root", "--nss", "nss db"}, 1, "",
+         "Nothing was changed: @/nss db/pkcs11.txt is not a regular file of at most 256 KiB.\n");
+  EXPECT_EQ(Calls(), "");
+
+  // The list's own bytes are kept, whatever its last line looks like.
+  const struct {
+    const char* before;
+    const char* joint;  // what goes between the old text and the new entry
+  } lists[] = {
+      {"library=\nname=Internal\n\n", ""},
+      {"library=\nname=Internal\n", "\n"},
+      {"library=\r\nname=Internal", "\n\n"},
+      {"", ""},
+  };
+  const std::string entry = "library=" + Path("trust.so") +
+                            "\nname=kvcatool: system trusted certificates\nparameters=paths=/bundle/ca.crt\n"
+                            "NSS=trustOrder=100\n\n";
+  for (const auto& l : lists) {
+    WriteFile("store/pkcs11.txt", l.before);
+    ::chmod(Path("store/pkcs11.txt").c_str(), 0640);
+    Expect({"trust-root", "--nss", "store"}, 0,
+           std::string(kTrusted) + "Added the system trust module @/trust.so to @/store/pkcs11.txt.\n"
+               "Programs that use the NSS store @/store trust the root @/Trust Root.crt through the system's "
+               "trusted certificates once they open the store again.\n",
+           "");
+    EXPECT_EQ(ReadFile("store/pkcs11.txt"), std::string(l.before) + l.joint + entry) << l.before;
+    struct stat st;
+    ASSERT_EQ(::stat(Path("store/pkcs11.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    std::filesystem::remove(Anchor());
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Path("store")), {}), 1) << "no temporary file left";
+
+  // Listed already: left as it is; the system part runs again.
+  const std::string listed = ReadFile("store/pkcs11.txt");
+  Expect({"trust-root", "--nss", "store"}, 0,
+         std::string(kTrusted) + "@/store/pkcs11.txt already lists the system trust module @/trust.so; it was "
+             "left as it is.\nPrograms that use the NSS store @/store trust the root @/Trust Root.crt through the "
+             "system's trusted certificates once they open the store again.\n",
+         "");
+  EXPECT_EQ(ReadFile("store/pkcs11.txt"), listed);
+
+  // untrust-root takes the anchor out and keeps the entry.
+  Expect({"untrust-root", "--nss", "store"}, 0,
+         "Removed @/ca/kvcatool-Trust_Root.crt.\nRan @/refresh:\nUpdating certificates.\n"
+         "Programs that use the system's trusted certificates no longer trust the root @/Trust Root.crt.\n"
+         "@/store/pkcs11.txt was left as it is: the NSS store follows the system's trusted certificates through the "
+         "system trust module.\n",
+         "");
+  EXPECT_EQ(ReadFile("store/pkcs11.txt"), listed);
+  EXPECT_TRUE(std::filesystem::is_empty(Path("ca")));
+
+  // The refresh fails: the store is not touched until the system is done.
+  WriteFile("store/pkcs11.txt", storeList);
+  WriteFile("refresh-exit", "1\n");
+  EXPECT_EQ(Run({"trust-root", "--nss", "store"}).status, 1);
+  EXPECT_EQ(ReadFile("store/pkcs11.txt"), storeList);
 }
 
 TEST_F(Trust, AnchorNamesKeepOnlySafeCharacters) {
