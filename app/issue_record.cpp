@@ -13,9 +13,13 @@
 namespace kvapp {
 namespace {
 
-// Issues of one classic certificate: the first and at most two more, each
-// after the clock has moved to the next second.
-constexpr int kClassicAttempts = 3;
+// Issues of one classic certificate: the first and more, each after the
+// clock has moved to the next second. A classic serial number is the second
+// and the first bytes of the key's encoding, the same for all keys of one
+// size, so a root issues one classic certificate a second; processes issuing
+// at the same time take turns, and the loser of a second tries the next.
+// Twenty seconds is ample for that and bounds a clock set back.
+constexpr int kClassicAttempts = 20;
 // How long the wait for the next second lasts at most, in steps of 20 ms.
 constexpr int kNextSecondSteps = 100;
 

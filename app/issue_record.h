@@ -36,7 +36,7 @@ using MakeCertificate = std::function<bool(std::vector<unsigned char>& der)>;
 // to |certPath| and recording it under |profile| ("classic" or "modern").
 // A serial number the register (or a note) holds already is never written:
 // with |retryNextSecond| (the classic serial is the issue second and bytes
-// of the key) the next second is waited for and |make| called again, a few
+// of the key) the next second is waited for and |make| called again, twenty
 // times at most; otherwise, or when that does not help, the issue fails.
 IssueOutcome IssueAndRecord(AppContext& context, const std::string& rootCertPath, const std::string& certPath,
                             const char* profile, bool retryNextSecond, const MakeCertificate& make);

@@ -230,7 +230,7 @@ TEST_F(RegisterRecordTest, TakenSerialNumbersAndUnwritableFiles) {
     size_t calls;
   };
   const Case cases[] = {
-      {"taken three times", {a, b, a}, true, "c.crt", IssueOutcome::kFailed, 3},
+      {"taken every time", std::vector<std::vector<unsigned char>>(20, a), true, "c.crt", IssueOutcome::kFailed, 20},
       {"taken, not retried", {a}, false, "d.crt", IssueOutcome::kFailed, 1},
       {"taken, then new", {a, b}, true, "e.crt", IssueOutcome::kRecorded, 2},
       {"file cannot be made", {b}, true, "missing/f.crt", IssueOutcome::kFailed, 1},
