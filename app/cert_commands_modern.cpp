@@ -239,6 +239,10 @@ int CertCommands::IssueModernCertForKeyFile(CertNameFields subject, const CertDe
   // serial number the register holds already is refused, not retried.
   const IssueOutcome outcome =
       IssueAndRecord(context_, rootCertPath, certPath, "modern", false, [&](std::vector<unsigned char>& der) {
+        if (certificate.data != nullptr) {
+          vKVCertFreeCert(certificate.data);
+          certificate.data = nullptr;
+        }
         const int made = errKVGenModernCert(nullptr, rootPrivate.length, rootPrivate.data, issuer, request.length,
                                             request.data, &issue, &certificate.length, &certificate.data);
         if (made != 0) {
