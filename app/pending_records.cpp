@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 
 #include "certkit/certkit.h"
 #include "platform/file_system.h"
@@ -22,6 +23,9 @@ constexpr char kHeader[] = "kvcatool pending record 1";
 // larger is read.
 constexpr size_t kMaxNoteBytes = 256 * 1024;
 constexpr size_t kMaxSerialHex = 128;
+// A note being written is locked within moments of being made; one unnamed
+// and unlocked for this long was left by a stopped process.
+constexpr time_t kAbandonedSeconds = 60;
 
 std::string Hex(const unsigned char* data, size_t length) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -202,8 +206,9 @@ bool PendingNote::MarkWritten(const std::string& rootCertPath, const PendingReco
 
 void PendingNote::Remove() {
   if (fd_ < 0) return;
+  // Not flushed: a removal lost to a power failure brings the note back,
+  // and the next command finds its row and drops it again.
   ::unlink(path_.c_str());
-  SyncDirectory(path_.substr(0, path_.rfind('/')));
   Release();
 }
 
@@ -224,7 +229,6 @@ LeftoverNote::LeftoverNote(LeftoverNote&& other) noexcept
 void LeftoverNote::Remove() {
   if (fd_ < 0) return;
   ::unlink(notePath.c_str());
-  SyncDirectory(notePath.substr(0, notePath.rfind('/')));
 }
 
 std::vector<LeftoverNote> TakeLeftoverNotes(const std::string& rootCertPath, std::vector<std::string>& unreadable) {
@@ -245,8 +249,10 @@ std::vector<LeftoverNote> TakeLeftoverNotes(const std::string& rootCertPath, std
     if (fd < 0) continue;
     if (name.compare(0, 5, ".new-") == 0) {
       // A note that was never given its name: its process was stopped
-      // before the certificate was written.
-      ::unlink(path.c_str());
+      // before the certificate was written. One just made may not be locked
+      // yet, so only an old one goes.
+      struct stat st;
+      if (::fstat(fd, &st) == 0 && st.st_mtime + kAbandonedSeconds < std::time(nullptr)) ::unlink(path.c_str());
       ::close(fd);
       continue;
     }
