@@ -426,7 +426,11 @@ int CertCommands::IssueCertForKeyFile(CertNameFields subject, const std::string&
         der.assign(out.certificate, out.certificate + out.certificateLength);
         return true;
       });
-  if (outcome == IssueOutcome::kFailed) return -1;
+  if (outcome == IssueOutcome::kFileNotWritten) {
+    // As when the services wrote the file themselves and could not.
+    context_.Error(FormatNumber("Generate Certificate failed with error <%d> \n", -1));
+  }
+  if (outcome == IssueOutcome::kFailed || outcome == IssueOutcome::kFileNotWritten) return -1;
   return outcome == IssueOutcome::kRecorded ? 0 : kIssuedNotRecorded;
 }
 

@@ -253,7 +253,11 @@ int CertCommands::IssueModernCertForKeyFile(CertNameFields subject, const CertDe
         return true;
       });
   QMem_Wipe(&issuer, sizeof issuer);
-  if (outcome == IssueOutcome::kFailed) return -1;
+  if (outcome == IssueOutcome::kFileNotWritten) {
+    // As when the services wrote the file themselves and could not.
+    context_.Error(FormatNumber("Generate Certificate failed with error <%d> \n", -1));
+  }
+  if (outcome == IssueOutcome::kFailed || outcome == IssueOutcome::kFileNotWritten) return -1;
   return outcome == IssueOutcome::kRecorded ? 0 : kIssuedNotRecorded;
 }
 

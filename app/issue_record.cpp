@@ -115,7 +115,7 @@ IssueOutcome IssueAndRecord(AppContext& context, const std::string& rootCertPath
     context.ui.WriteOutputLine(written == 1 ? "*** Error: Could not open certificate file <" + certPath +
                                                   "> for writing. ***"
                                             : std::string("*** Error: Could not write cerificate to disk. ***"));
-    return IssueOutcome::kFailed;
+    return IssueOutcome::kFileNotWritten;
   }
   KillPointForTest("after-file");
 

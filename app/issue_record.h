@@ -26,6 +26,7 @@ enum class IssueOutcome {
   kRecorded,            // the file is written and recorded
   kWrittenNotRecorded,  // the file is written; the register could not record it (reported, note kept)
   kFailed,              // nothing was written (reported)
+  kFileNotWritten,      // the certificate file could not be written (a line says which); nothing recorded
 };
 
 // Makes a newly signed certificate's DER in |der|; false after telling the
