@@ -5,7 +5,9 @@
 
 #include "app/cert_details_dialog.h"
 #include "app/cert_names.h"
+#include "app/issue_record.h"
 #include "app/key_files.h"
+#include "app/root_register.h"
 #include "app/utf8_text.h"
 #include "certkit/certkit.h"
 #include "cryptokit/qmemory.h"
@@ -124,6 +126,10 @@ CommandOutcome CertCommands::NewRootCertificateAndKeys() {
   if (rc != 0) {
     context_.Error(2010);
   } else {
+    // The new root's register is made with it; a failure is reported and
+    // the root stays (its register is made on its first use).
+    RootRegister reg(context_);
+    reg.Open(certPath);
     main_.SetRememberedNames(details.organization, details.country);
     main_.SaveRootSetting(certPath);
     main_.SetCurrentRoot(certPath, keyPath, password);
@@ -222,7 +228,25 @@ int CertCommands::SelectRoot(const std::string& certPath) {
   main_.SaveRootSetting(certPath);
   main_.SetCurrentRoot(certPath, keyPath, password);
   WipeString(password);
+  OpenRootRegister(certPath);
   return 1;
+}
+
+void CertCommands::OpenRootRegister(const std::string& certPath) {
+  // The first use of a root that has no register yet makes one; a register
+  // that cannot be used is named, and the root is still selected.
+  RootRegister reg(context_);
+  const int rc = reg.OpenQuietly(certPath);
+  if (rc != 0) {
+    context_.ui.WriteOutputLine(RegisterErrorText(rc, reg.databasePath()));
+    return;
+  }
+  if (reg.created()) {
+    context_.ui.WriteOutputLine("A new register " + reg.databasePath() +
+                                " was made for this root; certificates it issued before can be recorded with "
+                                "register-existing.");
+  }
+  OfferPendingRecords(context_, reg.get(), certPath, reg.databasePath());
 }
 
 int CertCommands::VerifyCertFile(const std::string& certPath, const std::string& rootCertPath, int& valid) {
@@ -301,8 +325,9 @@ CommandOutcome CertCommands::NewServerCertificateAndKeys() {
                                          main_.rootCertPath(), main_.rootKeyPath(), main_.rootKeyPassword());
   context_.ui.HideProgress();
   QMem_Wipe(&subject, sizeof subject);
+  if (rc == kIssuedNotRecorded) main_.FillFileList();
   if (rc != 0) {
-    context_.Error(2033);
+    if (rc != kIssuedNotRecorded) context_.Error(2033);
     return CommandOutcome::kFailed;
   }
   main_.SetRememberedNames(details.organization, details.country);
@@ -333,7 +358,9 @@ int CertCommands::CreateServerCertAndKeys(CertNameFields subject, const std::str
   }
   int rc = IssueCertForKeyFile(subject, keyPassword, keyPath, certPath, rootCertPath, rootKeyPath, rootPassword);
   context_.ui.SetBusyPointer(false);
-  if (rc != 0) context_.Error(FormatText("The Cert Generation failed for file <%s> \n\n", keyPath));
+  if (rc != 0 && rc != kIssuedNotRecorded) {
+    context_.Error(FormatText("The Cert Generation failed for file <%s> \n\n", keyPath));
+  }
   WipeString(passwordCopy);
   return rc;
 }
@@ -384,13 +411,32 @@ int CertCommands::IssueCertForKeyFile(CertNameFields subject, const std::string&
   }
   CertNameFields issuer;
   if (ReadCertNameFields(rootCertPath, issuer) != 0) return -1;
-  rc = errKVGenCert(certPath.c_str(), rootPrivate.length, rootPrivate.data, issuer, out.requestLength, out.request,
-                    &out.certObject, &out.certificateLength, &out.certificate, 0);
-  if (rc != 0) {
-    context_.Error(FormatNumber("Generate Certificate failed with error <%d> \n", rc));
-    return -1;
+  // Made in memory and written only once its serial number is known to be
+  // new under the root; a serial number taken already (the same key in the
+  // same second) is made again in the next second.
+  const IssueOutcome outcome = IssueAndRecord(
+      context_, rootCertPath, certPath, "classic", true, [&](std::vector<unsigned char>& der) {
+        C_DestroyCertObject(&out.certObject);
+        if (out.certificate != nullptr) {
+          QMem_Wipe(out.certificate, static_cast<size_t>(std::max(out.certificateLength, 0)));
+          vKVCertFreeCert(out.certificate);
+          out.certificate = nullptr;
+        }
+        const int made = errKVGenCert(nullptr, rootPrivate.length, rootPrivate.data, issuer, out.requestLength,
+                                      out.request, &out.certObject, &out.certificateLength, &out.certificate, 0);
+        if (made != 0) {
+          context_.Error(FormatNumber("Generate Certificate failed with error <%d> \n", made));
+          return false;
+        }
+        der.assign(out.certificate, out.certificate + out.certificateLength);
+        return true;
+      });
+  if (outcome == IssueOutcome::kFileNotWritten) {
+    // As when the services wrote the file themselves and could not.
+    context_.Error(FormatNumber("Generate Certificate failed with error <%d> \n", -1));
   }
-  return 0;
+  if (outcome == IssueOutcome::kFailed || outcome == IssueOutcome::kFileNotWritten) return -1;
+  return outcome == IssueOutcome::kRecorded ? 0 : kIssuedNotRecorded;
 }
 
 int CertCommands::ReadCertNameFields(const std::string& certPath, CertNameFields& fields) {
@@ -489,8 +535,9 @@ CommandOutcome CertCommands::CreateServerCertificate() {
                                      main_.rootCertPath(), main_.rootKeyPath(), main_.rootKeyPassword());
   context_.ui.HideProgress();
   QMem_Wipe(&subject, sizeof subject);
+  if (rc == kIssuedNotRecorded) main_.FillFileList();
   if (rc != 0) {
-    context_.Error(2035);
+    if (rc != kIssuedNotRecorded) context_.Error(2035);
     return CommandOutcome::kFailed;
   }
   main_.FillFileList();

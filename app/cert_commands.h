@@ -19,6 +19,11 @@ namespace kvapp {
 CertNameFields MakeCertNameFields(const std::string& country, const std::string& organization,
                                   const std::string& commonName);
 
+// What the issuing routines return when the certificate file is written but
+// the root's register could not record it (the user is told, naming both,
+// and the next command offers to record it).
+constexpr int kIssuedNotRecorded = 1;
+
 class CertCommands : public MainCommands {
  public:
   explicit CertCommands(MainDialog& mainDialog);
@@ -47,6 +52,10 @@ class CertCommands : public MainCommands {
                           const std::string& certPath, const std::string& rootCertPath, const std::string& rootKeyPath,
                           const std::string& rootPassword);
   int ReadCertNameFields(const std::string& certPath, CertNameFields& fields);
+  // Opens the register of the selected root |certPath| (making it when it
+  // is not there, and saying so) and offers to record what was written and
+  // not recorded; a register that cannot be used is named in the output.
+  void OpenRootRegister(const std::string& certPath);
 
   // The modern profile (cert_commands_modern.cpp). The choices are those of
   // the details dialog (profile, key size, validity, further names).

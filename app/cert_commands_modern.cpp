@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/cert_commands.h"
+#include "app/issue_record.h"
 #include "app/key_files.h"
 #include "app/utf8_text.h"
 #include "cryptokit/qmemory.h"
@@ -155,7 +156,7 @@ int CertCommands::CreateModernServerCertAndKeys(CertNameFields subject, const Ce
   }
   int rc = IssueModernCertForKeyFile(subject, details, details.keyFile, rootCertPath, rootKeyPath, rootPassword);
   context_.ui.SetBusyPointer(false);
-  if (rc != 0) {
+  if (rc != 0 && rc != kIssuedNotRecorded) {
     // The key file made for a certificate that could not be issued goes.
     ::unlink(details.keyFile.c_str());
     context_.Error(FormatText("The Cert Generation failed for file <%s> \n\n", details.keyFile));
@@ -216,14 +217,30 @@ int CertCommands::IssueModernCertForKeyFile(CertNameFields subject, const CertDe
   for (const std::string& name : details.furtherNames) names.push_back(name.c_str());
   KVModernIssue issue{details.days == 0 ? KV_MODERN_DEFAULT_DAYS : details.days, 0, names.data(),
                       static_cast<int>(names.size()), root.data, root.length};
-  rc = errKVGenModernCert(certPath.c_str(), rootPrivate.length, rootPrivate.data, issuer, request.length,
-                          request.data, &issue, &certificate.length, &certificate.data);
+  // Made in memory, written and recorded by IssueAndRecord: a random
+  // serial number the register holds already is refused, not retried.
+  const IssueOutcome outcome =
+      IssueAndRecord(context_, rootCertPath, certPath, "modern", false, [&](std::vector<unsigned char>& der) {
+        if (certificate.data != nullptr) {
+          vKVCertFreeCert(certificate.data);
+          certificate.data = nullptr;
+        }
+        const int made = errKVGenModernCert(nullptr, rootPrivate.length, rootPrivate.data, issuer, request.length,
+                                            request.data, &issue, &certificate.length, &certificate.data);
+        if (made != 0) {
+          context_.Error(FormatNumber("Generate Certificate failed with error <%d> \n", made));
+          return false;
+        }
+        der.assign(certificate.data, certificate.data + certificate.length);
+        return true;
+      });
   QMem_Wipe(&issuer, sizeof issuer);
-  if (rc != 0) {
-    context_.Error(FormatNumber("Generate Certificate failed with error <%d> \n", rc));
-    return -1;
+  if (outcome == IssueOutcome::kFileNotWritten) {
+    // As when the services wrote the file themselves and could not.
+    context_.Error(FormatNumber("Generate Certificate failed with error <%d> \n", -1));
   }
-  return 0;
+  if (outcome == IssueOutcome::kFailed || outcome == IssueOutcome::kFileNotWritten) return -1;
+  return outcome == IssueOutcome::kRecorded ? 0 : kIssuedNotRecorded;
 }
 
 CommandOutcome CertCommands::CheckModernCertificate(const std::string& certPath, const std::string& rootCertPath) {

@@ -1,8 +1,14 @@
 #include "app/root_register.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <utility>
+
+#include "app/issue_record.h"
 
 namespace kvapp {
 namespace {
@@ -89,12 +95,26 @@ bool EqualNoCase(const std::string& a, const char* b) {
 int RootRegister::OpenQuietly(const std::string& rootCertPath) {
   Close();
   databasePath_ = DatabasePathFor(rootCertPath);
-  return errKVRegisterOpen(rootCertPath.c_str(), &register_);
+  struct stat st;
+  created_ = ::lstat(databasePath_.c_str(), &st) != 0 && errno == ENOENT;
+  const int rc = errKVRegisterOpen(rootCertPath.c_str(), &register_);
+  if (rc != 0) created_ = false;
+  const char* busy = std::getenv("KVCATOOL_REGISTER_BUSY_MS");
+  if (rc == 0 && busy != nullptr) {
+    char* end = nullptr;
+    const long ms = std::strtol(busy, &end, 10);
+    if (end != busy && *end == '\0' && ms >= 0 && ms <= 600000) vKVRegisterSetBusyTimeout(register_, static_cast<int>(ms));
+  }
+  return rc;
 }
 
 int RootRegister::Open(const std::string& rootCertPath) {
   const int rc = OpenQuietly(rootCertPath);
-  if (rc != 0) context_.Error(RegisterErrorText(rc, databasePath_));
+  if (rc != 0) {
+    context_.Error(RegisterErrorText(rc, databasePath_));
+  } else {
+    OfferPendingRecords(context_, register_, rootCertPath, databasePath_);
+  }
   return rc;
 }
 

@@ -25,11 +25,17 @@ class RootRegister {
   RootRegister& operator=(const RootRegister&) = delete;
 
   // Opens (creating it when absent) the register of the root certificate
-  // |rootCertPath|. 0, or the register's status after an error box that
-  // names the database and says what is wrong.
+  // |rootCertPath|, then offers to record the certificates a stopped or
+  // failed command wrote and did not record (OfferPendingRecords). 0, or
+  // the register's status after an error box that names the database and
+  // says what is wrong.
   int Open(const std::string& rootCertPath);
-  // Opens as Open does but shows nothing: the caller reports the status.
+  // Opens as Open does but shows and offers nothing: the caller reports the
+  // status. KVCATOOL_REGISTER_BUSY_MS, when set, is the busy timeout in
+  // milliseconds (tests make it short).
   int OpenQuietly(const std::string& rootCertPath);
+  // True when the last Open made the database because it was not there.
+  bool created() const { return created_; }
   void Close() { vKVRegisterClose(&register_); }
 
   // The open register (null before a successful Open); the object keeps it.
@@ -41,6 +47,7 @@ class RootRegister {
   AppContext& context_;
   KV_REGISTER* register_ = nullptr;
   std::string databasePath_;
+  bool created_ = false;
 };
 
 // A text for register status |rc| (190xx or 197xx) concerning the database

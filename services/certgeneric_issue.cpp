@@ -88,6 +88,11 @@ int iKVReplaceFileAtomically(const char* path, const unsigned char* data, size_t
   return 0;
 }
 
+int errKVWriteFileAtomically(const char* path, const unsigned char* data, int length) {
+  if (path == nullptr || path[0] == 0 || data == nullptr || length < 0) return 1;
+  return iKVReplaceFileAtomically(path, data, static_cast<size_t>(length));
+}
+
 int errKVMakeNameObject(C_NAME_OBJ name, CertNameFields fields) {
   KV_TRACE("errKVMakeNameObject(): ENTER");
   const size_t organizationLength = strnlen(fields.organization, sizeof fields.organization);
@@ -250,9 +255,15 @@ int errKVGenCert(const char* path, int privateKeyLength, const unsigned char* pr
   *certificate = copy;
   *certificateLength = static_cast<int>(derLength);
 
-  const int written = path != nullptr ? iKVReplaceFileAtomically(path, copy, derLength) : 1;
+  // Without a path the certificate is only handed out: the caller writes it
+  // once it has been recorded.
+  if (path == nullptr) {
+    KV_TRACE("errKVGenCert(): EXIT success (no file)");
+    return 0;
+  }
+  const int written = iKVReplaceFileAtomically(path, copy, derLength);
   if (written == 1) {
-    std::printf("*** Error: Could not open certificate file <%s> for writing. ***\n", path != nullptr ? path : "");
+    std::printf("*** Error: Could not open certificate file <%s> for writing. ***\n", path);
     std::fflush(stdout);
     KV_TRACE("errKVGenCert(): Error: cannot open the certificate file");
     return -1;

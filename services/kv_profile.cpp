@@ -393,7 +393,8 @@ int errKVGenModernCert(const char* path, int privateKeyLength, const unsigned ch
   if (copy == nullptr) return KV_CERT_OUT_OF_MEMORY;
   *certificate = copy;
   *certificateLength = static_cast<int>(derLength);
-  if (path == nullptr || iKVReplaceFileAtomically(path, copy, derLength) != 0) {
+  // Without a path the certificate is only handed out (see errKVGenCert).
+  if (path != nullptr && iKVReplaceFileAtomically(path, copy, derLength) != 0) {
     KV_TRACE("errKVGenModernCert(): Error: cannot write the certificate file");
     return -1;
   }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -160,7 +161,25 @@ int Prepare(KV_REGISTER* reg, const char* sql, Statement& s) {
   return rc == SQLITE_OK ? 0 : CodeFor(rc, KV_REG_DAMAGED);
 }
 
+// The register's PRAGMA user_version in |*version|. 0 or a status.
+int ReadVersion(KV_REGISTER* reg, int* version) {
+  Statement s;
+  const int status = Prepare(reg, "PRAGMA user_version", s);
+  if (status != 0) return status;
+  const int rc = sqlite3_step(s.stmt);
+  if (rc != SQLITE_ROW) return CodeFor(rc, KV_REG_DAMAGED);
+  *version = sqlite3_column_int(s.stmt, 0);
+  return 0;
+}
+
 int Migrate(KV_REGISTER* reg) {
+  // An up-to-date register is only read here, so one that cannot be written
+  // (a read-only file or directory) still opens for reading; its writes then
+  // fail with 19704.
+  int current = 0;
+  const int read = ReadVersion(reg, &current);
+  if (read != 0) return read;
+  if (current == KV_REG_SCHEMA_VERSION) return 0;
   return InTransaction(reg, [&]() {
     Statement version;
     int status = Prepare(reg, "PRAGMA user_version", version);
@@ -216,7 +235,12 @@ int errKVRegisterOpen(const char* rootCertPath, KV_REGISTER** reg) {
   }
   auto* made = new (std::nothrow) KV_REGISTER;
   if (made == nullptr) return KV_REG_CANNOT_OPEN;
-  int rc = sqlite3_open_v2(path.c_str(), &made->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
+  // KVCATOOL_TEST_REGISTER_READONLY=1 opens the register read-only: the
+  // tests' stand-in for a file that cannot be written, since they run as
+  // root, whom file modes do not stop.
+  const char* readOnly = std::getenv("KVCATOOL_TEST_REGISTER_READONLY");
+  const int access = readOnly != nullptr && std::strcmp(readOnly, "1") == 0 ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+  int rc = sqlite3_open_v2(path.c_str(), &made->db, access | SQLITE_OPEN_NOFOLLOW, nullptr);
   int status = rc == SQLITE_OK ? 0 : CodeFor(rc, KV_REG_CANNOT_OPEN);
   if (status == 0) {
     sqlite3_busy_timeout(made->db, kDefaultBusyMilliseconds);

@@ -370,11 +370,19 @@ int errKVGenCertReq(int privateKeyLength, const unsigned char* privateKey, int p
 // kv_cert, sha1WithRSAEncryption) signed by the issuer's private key, hands
 // out its DER and writes it to |path|. The file is replaced whole or left
 // as it was: on -1 (cannot be opened or written) no partial file remains.
+// A null |path| writes no file: the DER is only handed out, for a caller
+// that records the certificate before it writes it (errKVWriteFileAtomically).
 // 0, -1, 19001, 19003, 19008, 19015, 19016, or a certificate toolkit code.
 // The certificate object is the caller's whenever it was created.
 int errKVGenCert(const char* path, int privateKeyLength, const unsigned char* privateKey, CertNameFields issuer,
                  int requestLength, const unsigned char* request, C_CERT_OBJ* certificateObject,
                  int* certificateLength, unsigned char** certificate, int reserved);
+// Makes |path| hold exactly the |length| bytes of |data|: written to a
+// temporary file beside it, flushed to the disk and renamed over it, so an
+// existing file is replaced whole or left as it was and no partial file
+// remains. 0; 1 when the file cannot be made (or a bad argument); 2 when it
+// cannot be written.
+int errKVWriteFileAtomically(const char* path, const unsigned char* data, int length);
 // The working steps of errKVCertReqPKCS10Create; the objects made are left
 // to the caller.
 int iGenerateCertRequestStructure(int privateKeyLength, const unsigned char* privateKey, int publicKeyLength,
@@ -457,7 +465,8 @@ struct KVModernIssue {
 // Issues the certificate of the modern profile for |request| signed by the
 // issuer's private key (the root's own for a root, whose names are then the
 // request's subject; else the names of |issuer|) and writes it to |path| as
-// errKVGenCert does (replaced whole or left as it was). The DER goes to a
+// errKVGenCert does (replaced whole or left as it was; a null |path| writes
+// no file). The DER goes to a
 // new buffer the caller releases with vKVCertFreeCert. 0, -1 (file), 19001,
 // 19003, 19008, 19014, 19015, 19016, 19022 to 19025, or a toolkit code.
 int errKVGenModernCert(const char* path, int privateKeyLength, const unsigned char* privateKey,

@@ -26,6 +26,11 @@ class Files : public CliTest {
     WriteFile("root.txt", "rootpass1\n");
     WriteFile("web.txt", "webpass12\n");
   }
+  // The line of a root's first use, which makes its register |db|.
+  static std::string NewRegister(const std::string& db) {
+    return "A new register @/" + db +
+           " was made for this root; certificates it issued before can be recorded with register-existing.\n";
+  }
   void MakePipe(const std::string& name) const { ASSERT_EQ(::mkfifo(Path(name).c_str(), 0600), 0) << name; }
   // Runs |args| and checks status and both streams exactly ("@" stands for
   // the temporary directory).
@@ -91,10 +96,11 @@ TEST_F(Files, PipesInTheFilesPlaceAreRefusedAtOnce) {
 // The file that is there is used, whatever the case of its extension.
 TEST_F(Files, ExtensionsInAnyCase) {
   MakeRoot("ROOT.CRT", "ROOT.KEY", "rootpass1");
+  // Its first use makes its register, and says so.
   Expect({"select-root", "ROOT.CRT", "--root-password-file", "root.txt"}, 0,
-         "Root certificate: @/ROOT.CRT\nRoot key file: @/ROOT.KEY\n", "");
+         NewRegister("ROOT.db") + "Root certificate: @/ROOT.CRT\nRoot key file: @/ROOT.KEY\n", "");
   // The next start finds the same key file.
-  Expect({"status"}, 0, "Root certificate: @/ROOT.CRT\nRoot key file: @/ROOT.KEY\n", "");
+  Expect({"status"}, 0, "Root certificate: @/ROOT.CRT\nRoot key file: @/ROOT.KEY\nIssued certificates: 0 expired, 0 expire within 30 days.\n", "");
 
   MakeKeyFile("server.Key", "webpass12");
   Expect({"create-server-cert", "server.Key", "--host", "server", "--password-file", "web.txt",
@@ -112,19 +118,20 @@ TEST_F(Files, RememberedRootFallsBackToTheUsersOwnSettings) {
   WriteFile("blocker", "not a directory");
   settings_ = Path("blocker/settings");
   const std::string root = "Root certificate: @/root.crt\nRoot key file: @/root.key\n";
-  Expect({"select-root", "root.crt", "--root-password-file", "root.txt"}, 0, kKeptForUser + root, "");
+  Expect({"select-root", "root.crt", "--root-password-file", "root.txt"}, 0,
+         kKeptForUser + NewRegister("root.db") + root, "");
   EXPECT_EQ(ReadFile("config/kvcatool/settings"), "SOFTWARE\\ZIDU\\KVCATOOL\tRoot cert=" + Path("root.crt") + "\n");
   // The next starts find it and say nothing more.
-  Expect({"status"}, 0, root, "");
+  Expect({"status"}, 0, root + "Issued certificates: 0 expired, 0 expire within 30 days.\n", "");
   Expect({"select-root", "root.crt", "--root-password-file", "root.txt"}, 0, root, "");
 
   // The machine-wide file can be written again: the later choice is kept
   // there and wins over the user's older one.
   std::filesystem::remove(Path("blocker"));
   Expect({"select-root", "other.crt", "--root-password-file", "root.txt"}, 0,
-         "Root certificate: @/other.crt\nRoot key file: @/other.key\n", "");
+         NewRegister("other.db") + "Root certificate: @/other.crt\nRoot key file: @/other.key\n", "");
   EXPECT_EQ(ReadFile(settings_), "SOFTWARE\\ZIDU\\KVCATOOL\tRoot cert=" + Path("other.crt") + "\n");
-  Expect({"status"}, 0, "Root certificate: @/other.crt\nRoot key file: @/other.key\n", "");
+  Expect({"status"}, 0, "Root certificate: @/other.crt\nRoot key file: @/other.key\nIssued certificates: 0 expired, 0 expire within 30 days.\n", "");
 }
 
 }  // namespace

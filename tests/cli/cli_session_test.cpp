@@ -70,7 +70,7 @@ TEST_F(Session, FullSession) {
   // A new root in the working directory with the dialog's names.
   Expect({"new-root", "--org", "Acme", "--country", "US", "--password-file", "root.txt"}, 0,
          "Creating root certficate and keys...\nRoot certificate and keys successfully created.\n", "");
-  Expect({"status"}, 0, "Root certificate: @/kvroot.crt\nRoot key file: @/kvroot.key\n", "");
+  Expect({"status"}, 0, "Root certificate: @/kvroot.crt\nRoot key file: @/kvroot.key\nIssued certificates: 0 expired, 0 expire within 30 days.\n", "");
   ExpectContents({"view-root"}, "Country = US, Organization = Acme, Common Name = kvroot",
                  "Country = US, Organization = Acme, Common Name = kvroot");
 
@@ -118,7 +118,7 @@ TEST_F(Session, FullSession) {
          "The directory \"@/other\" does not exist.\nDo you want to create it? [y/n] y\n"
          "Creating root certficate and keys...\nRoot certificate and keys successfully created.\n",
          "");
-  Expect({"status"}, 0, "Root certificate: @/other/other.crt\nRoot key file: @/other/other.key\n", "");
+  Expect({"status"}, 0, "Root certificate: @/other/other.crt\nRoot key file: @/other/other.key\nIssued certificates: 0 expired, 0 expire within 30 days.\n", "");
   Expect({"verify", "web1.crt"}, 1, "Certificate is invalid.\n", "");
   // New servers take the new root's organization and country.
   Expect({"new-server", "--host", "web2", "--password-file", "web.txt", "--root-password-file", "root.txt"}, 0,
@@ -128,7 +128,7 @@ TEST_F(Session, FullSession) {
 
   // Back to the first root: a wrong password from a file fails at once.
   Expect({"select-root", "kvroot.crt", "--root-password-file", "wrong.txt"}, 1, "", "Password incorrect.\n");
-  Expect({"status"}, 0, "Root certificate: @/other/other.crt\nRoot key file: @/other/other.key\n", "");
+  Expect({"status"}, 0, "Root certificate: @/other/other.crt\nRoot key file: @/other/other.key\nIssued certificates: 0 expired, 0 expire within 30 days.\n", "");
   Expect({"select-root", "kvroot.crt", "--root-password-file", "root.txt"}, 0,
          "Root certificate: @/kvroot.crt\nRoot key file: @/kvroot.key\n", "");
   Expect({"verify", "web1.crt"}, 0, "Certificate is valid.\n", "");

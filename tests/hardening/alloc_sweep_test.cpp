@@ -309,13 +309,45 @@ class CommandSweep : public apptest::AppFixture {
     const Bytes cert = svctest::ReadFile(Path(certificate)), root = svctest::ReadFile(Path(issuer));
     return !cert.empty() && errKVCertX509VerifyWithCert(Size(root), root.data(), Size(cert), cert.data()) == 0;
   }
-  // The directory's entries besides the settings store.
+  // The directory's entries besides the settings store and the root's
+  // register and pending records.
   std::set<std::string> Files() {
     std::set<std::string> names = Entries(dir_);
     for (auto it = names.begin(); it != names.end();) {
-      it = it->rfind("settings", 0) == 0 ? names.erase(it) : std::next(it);
+      const bool other = it->rfind("settings", 0) == 0 || it->rfind("kvroot.db", 0) == 0 ||
+                         it->rfind("kvroot.pending", 0) == 0;
+      it = other ? names.erase(it) : std::next(it);
     }
     return names;
+  }
+  // The pending records of the root (certificates written and not recorded).
+  size_t PendingRecords() {
+    size_t count = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(Path("kvroot.pending"), ec)) {
+      if (entry.path().filename().string()[0] != '.') ++count;
+    }
+    return count;
+  }
+  // Each run issues into a register of its own: no serial number of an
+  // earlier run in the same second, no pending record carried over.
+  void ForgetRegister() {
+    for (const char* name : {"kvroot.db", "kvroot.db-wal", "kvroot.db-shm"}) std::filesystem::remove(Path(name));
+    std::filesystem::remove_all(Path("kvroot.pending"));
+  }
+  // A failed run that wrote its certificate kept it as a pending record (an
+  // allocation failed while the register read it for its row) and said so
+  // naming the file.
+  bool WrittenNotRecorded(const std::string& certName) {
+    if (PendingRecords() == 0) return false;
+    EXPECT_EQ(PendingRecords(), 1u);
+    EXPECT_TRUE(Verifies(certName, "kvroot.crt"));
+    bool named = false;
+    for (const Event& e : ui_.Boxes()) {
+      named = named || (e.kind == "error" && e.text.find(Path(certName) + " was written") != std::string::npos);
+    }
+    EXPECT_TRUE(named);
+    return true;
   }
 
   std::unique_ptr<kvapp::MainDialog> main_;
@@ -435,7 +467,9 @@ TEST_F(CommandSweep, NewServerCertificateAndKeys) {
         ExpectCleanRelease("New Server Certificate and Keys", n, watch);
         std::set<std::string> files = Files();
         for (const std::string& name : rootFiles) EXPECT_EQ(files.erase(name), 1u) << n;
-        if (status != 0) {
+        if (status != 0 && WrittenNotRecorded("web1.crt")) {
+          EXPECT_EQ(files, (std::set<std::string>{"web1.crt", "web1.key"})) << n;
+        } else if (status != 0) {
           EXPECT_FALSE(files.count("web1.crt")) << n;
           if (files.count("web1.key")) {
             EXPECT_TRUE(KeyFileIsWhole(Path("web1.key"), "webpass12")) << n;
@@ -447,6 +481,7 @@ TEST_F(CommandSweep, NewServerCertificateAndKeys) {
         }
         std::filesystem::remove(Path("web1.crt"));
         std::filesystem::remove(Path("web1.key"));
+        ForgetRegister();
       },
       AroundKeyGeneration(keyGenEnd));
   EXPECT_GT(total, keyGenEnd);
@@ -463,6 +498,7 @@ TEST_F(CommandSweep, CreateServerCertificateForKeyFile) {
   ASSERT_TRUE(Run(kvapp::kIdNewRoot, RootEntry(), 2031));
   ASSERT_TRUE(Run(kvapp::kIdNewServer, ServerEntry(), 2034));
   std::filesystem::remove(Path("web1.crt"));
+  ForgetRegister();
   const Bytes serverKey = svctest::ReadFile(Path("web1.key"));
   DetailsEntry entry;
   entry.hostName = "web1";
@@ -475,12 +511,15 @@ TEST_F(CommandSweep, CreateServerCertificateForKeyFile) {
     ExpectCleanRelease("Create Server Certificate", n, watch);
     const std::set<std::string> files = Files();
     EXPECT_EQ(svctest::ReadFile(Path("web1.key")), serverKey) << n;
-    if (status != 0) {
+    if (status != 0 && WrittenNotRecorded("web1.crt")) {
+      EXPECT_EQ(files, (std::set<std::string>{"kvroot.crt", "kvroot.key", "web1.crt", "web1.key"})) << n;
+    } else if (status != 0) {
       EXPECT_EQ(files, (std::set<std::string>{"kvroot.crt", "kvroot.key", "web1.key"})) << n;
     } else {
       EXPECT_TRUE(Verifies("web1.crt", "kvroot.crt")) << n;
     }
     std::filesystem::remove(Path("web1.crt"));
+    ForgetRegister();
   });
   EXPECT_GT(total, 0u);
   EXPECT_TRUE(Verifies("web1.crt", "kvroot.crt"));
