@@ -10,7 +10,7 @@ constexpr uint32_t Bit(Command c) { return 1u << static_cast<int>(c); }
 constexpr uint32_t kCreating = Bit(Command::kNewRoot) | Bit(Command::kNewServer) | Bit(Command::kCreateServerCert);
 constexpr uint32_t kEvery = 0xFFFFFFFEu;  // every subcommand
 
-struct CommandSpec {
+struct CommandEntry {
   Command id;
   const char* name;
   const char* argument;  // positional argument as shown, or null
@@ -20,7 +20,7 @@ struct CommandSpec {
   const char* description;
 };
 
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {Command::kNewRoot, "new-root", nullptr, false, true, "Create a root certificate and key file; make it the current root",
      "Creates a 2048-bit key pair (with --profile modern, --key-bits bits) in a new key\n"
      "file, its private key encrypted under a new password (asked twice; 8 to 16\n"
@@ -117,7 +117,7 @@ const CommandSpec kCommands[] = {
      "is never overwritten."},
 };
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   const char* argument;  // null for a flag
   uint32_t commands;     // subcommands that take it
@@ -131,7 +131,7 @@ struct OptionSpec {
   bool repeatable = false;
 };
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"dir", "D", Bit(Command::kNewRoot) | Bit(Command::kNewServer), 0,
      "directory of the proposed file names (default: the working directory)"},
     {"host", "H", kCreating, Bit(Command::kNewServer), "host name, the certificate's common name"},
@@ -183,22 +183,22 @@ const OptionSpec kOptions[] = {
     {"help", nullptr, kEvery, 0, "show this help"},
 };
 
-const CommandSpec* FindCommand(const std::string& name) {
-  for (const CommandSpec& c : kCommands) {
+const CommandEntry* FindCommand(const std::string& name) {
+  for (const CommandEntry& c : kCommands) {
     if (name == c.name) return &c;
   }
   return nullptr;
 }
 
-const CommandSpec& SpecOf(Command id) {
-  for (const CommandSpec& c : kCommands) {
+const CommandEntry& EntryOf(Command id) {
+  for (const CommandEntry& c : kCommands) {
     if (c.id == id) return c;
   }
   return kCommands[0];
 }
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& o : kOptions) {
+const OptionEntry* FindOption(const std::string& name) {
+  for (const OptionEntry& o : kOptions) {
     if (name == o.name) return &o;
   }
   return nullptr;
@@ -219,10 +219,10 @@ std::string Indent(const std::string& text, size_t indent) {
   return out;
 }
 
-std::string UsageLine(const CommandSpec& c) {
+std::string UsageLine(const CommandEntry& c) {
   std::string line = std::string("Usage: ") + kProgramName + " " + c.name;
   if (c.argument != nullptr) line += std::string(" ") + c.argument;
-  for (const OptionSpec& o : kOptions) {
+  for (const OptionEntry& o : kOptions) {
     if ((o.commands & Bit(c.id)) == 0 || std::string(o.name) == "help") continue;
     std::string item = std::string("--") + o.name;
     if (o.argument != nullptr) item += std::string(" ") + o.argument;
@@ -240,7 +240,7 @@ std::string UsageError(const std::string& problem, const std::string& helpFor) {
 }  // namespace
 
 bool NeedsCertificateCommands(Command command) {
-  return command != Command::kNone && SpecOf(command).certificateCommands;
+  return command != Command::kNone && EntryOf(command).certificateCommands;
 }
 
 std::string ProgramHelp() {
@@ -249,16 +249,16 @@ std::string ProgramHelp() {
   text += "The certificate utility's commands from a terminal or a script. Passwords are\n"
           "read from the terminal without echo, or from files named by the *-password-file\n"
           "options; never from the command line.\n\nCommands:\n";
-  for (const CommandSpec& c : kCommands) text += "  " + Pad(c.name, 20) + c.summary + "\n";
+  for (const CommandEntry& c : kCommands) text += "  " + Pad(c.name, 20) + c.summary + "\n";
   text += "\nExit status: 0 success, 1 the command failed, 2 usage error.\n";
   text += std::string("Run '") + kProgramName + " COMMAND --help' for the options of a command.\n";
   return text;
 }
 
 std::string CommandHelp(Command command) {
-  const CommandSpec& c = SpecOf(command);
+  const CommandEntry& c = EntryOf(command);
   std::string text = UsageLine(c) + "\n\n" + c.summary + ".\n" + c.description + "\n\nOptions:\n";
-  for (const OptionSpec& o : kOptions) {
+  for (const OptionEntry& o : kOptions) {
     if ((o.commands & Bit(c.id)) == 0) continue;
     std::string item = std::string("--") + o.name;
     if (o.argument != nullptr) item += std::string(" ") + o.argument;
@@ -283,7 +283,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     result.outcome = ParseOutcome::kShowVersion;
     return result;
   }
-  const CommandSpec* entry = FindCommand(first);
+  const CommandEntry* entry = FindCommand(first);
   if (entry == nullptr) {
     result.text = UsageError(first.rfind("-", 0) == 0 ? "unknown option '" + first + "'"
                                                       : "unknown command '" + first + "'",
@@ -322,7 +322,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
       name.resize(eq);
       inlineValue = true;
     }
-    const OptionSpec* option = FindOption(name);
+    const OptionEntry* option = FindOption(name);
     if (option == nullptr || (option->commands & Bit(entry->id)) == 0) {
       result.text = UsageError("unknown option '--" + name + "' for " + entry->name, entry->name);
       return result;
@@ -362,7 +362,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     return result;
   }
   // Options that must be there or go together.
-  for (const OptionSpec& o : kOptions) {
+  for (const OptionEntry& o : kOptions) {
     if (o.enforced && (o.shownRequired & Bit(entry->id)) != 0 && !inv.Has(o.name)) {
       result.text = UsageError(std::string("missing option --") + o.name + " " + o.argument, entry->name);
       return result;

@@ -63,11 +63,11 @@ IssuedView::IssuedView(kvapp::IssuedDialog& logic, QtUserInterface& ui, QWidget*
   summary_->setTextFormat(Qt::PlainText);
   summary_->setWordWrap(true);
 
-  struct ButtonSpec {
+  struct ButtonText {
     int id;
     const char* text;
   };
-  const ButtonSpec specs[] = {
+  const ButtonText table[] = {
       {kvapp::kIdIssuedRevoke, "Revoke..."},
       {kvapp::kIdIssuedMakeCrl, "Make CRL..."},
       {kvapp::kIdIssuedRecordExisting, "Record Existing..."},
@@ -75,14 +75,14 @@ IssuedView::IssuedView(kvapp::IssuedDialog& logic, QtUserInterface& ui, QWidget*
       {kvapp::kIdIssuedClose, "Close"},
   };
   auto* row = new QHBoxLayout;
-  for (const ButtonSpec& spec : specs) {
-    auto* b = new QPushButton(QString::fromUtf8(spec.text));
-    SetControlId(b, spec.id);
+  for (const ButtonText& entry : table) {
+    auto* b = new QPushButton(QString::fromUtf8(entry.text));
+    SetControlId(b, entry.id);
     b->setAutoDefault(false);
-    buttons_[spec.id] = b;
-    const int id = spec.id;
+    buttons_[entry.id] = b;
+    const int id = entry.id;
     connect(b, &QPushButton::clicked, this, [this, id] { Press(id); });
-    if (spec.id == kvapp::kIdIssuedClose) row->addStretch(1);
+    if (entry.id == kvapp::kIdIssuedClose) row->addStretch(1);
     row->addWidget(b);
   }
 

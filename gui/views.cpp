@@ -243,11 +243,11 @@ MainDialogView::MainDialogView(kvapp::MainDialog& logic, QtUserInterface& ui, QW
   files_->setMinimumHeight(180);
   SetControlId(files_, kvapp::kIdFileList);
 
-  struct ButtonSpec {
+  struct ButtonText {
     int id;
     const char* text;
   };
-  const ButtonSpec specs[] = {
+  const ButtonText table[] = {
       {kvapp::kIdBrowse, "Browse..."},
       {kvapp::kIdNewRoot, "New Root Certificate and Keys..."},
       {kvapp::kIdSelectRoot, "Select Root Certificate..."},
@@ -262,7 +262,7 @@ MainDialogView::MainDialogView(kvapp::MainDialog& logic, QtUserInterface& ui, QW
       {kvapp::kIdCloseOrEnter, "&Close"},
       {kvapp::kIdHelpButton, "&Help"},
   };
-  for (const ButtonSpec& entry : specs) {
+  for (const ButtonText& entry : table) {
     QPushButton* b = Button(QString::fromUtf8(entry.text), entry.id);
     buttons_[entry.id] = b;
     const int id = entry.id;
@@ -474,13 +474,13 @@ QList<QAction*> MainDialogView::ContextActions() { return {about_}; }
 
 CertDetailsView::CertDetailsView(kvapp::CertDetailsDialog& logic, QtUserInterface& ui, QWidget* parent)
     : ControlDialog(ui, kDetailsTemplate, parent), logic_(logic) {
-  struct FieldSpec {
+  struct FieldRow {
     int id;
     const char* label;
   };
   // The rows in the order shown; a row the mode and profile do not offer is
   // hidden whole (no gap is left).
-  const FieldSpec specs[] = {
+  const FieldRow table[] = {
       {kvapp::kIdHostName, "Host Name:"},
       {kvapp::kIdFurtherNames, "Further Names:"},
       {kvapp::kIdOrganization, "Organization:"},
@@ -495,7 +495,7 @@ CertDetailsView::CertDetailsView(kvapp::CertDetailsDialog& logic, QtUserInterfac
   const kvapp::CertDetailsDialog::Controls& c = logic_.controls();
   auto* grid = new QGridLayout;
   int row = 0;
-  for (const FieldSpec& entry : specs) {
+  for (const FieldRow& entry : table) {
     const int id = entry.id;
     QWidget* control = nullptr;
     if (id == kvapp::kIdKeySize) {
@@ -575,12 +575,12 @@ CertDetailsView::CertDetailsView(kvapp::CertDetailsDialog& logic, QtUserInterfac
 }
 
 QWidget* CertDetailsView::MakeProfilePanel() {
-  struct ProfileSpec {
+  struct ProfileChoice {
     int id;
     const char* text;
     const char* purpose;
   };
-  const ProfileSpec specs[] = {
+  const ProfileChoice table[] = {
       {kvapp::kIdProfileClassic, "C&lassic profile",
        "Compatible with roots and key files of earlier versions; not accepted by current web browsers."},
       {kvapp::kIdProfileModern, "&Modern profile",
@@ -594,7 +594,7 @@ QWidget* CertDetailsView::MakeProfilePanel() {
   panel->setSpacing(2);
   auto* title = new QLabel(QStringLiteral("Certificate profile:"));
   panel->addWidget(title);
-  for (const ProfileSpec& entry : specs) {
+  for (const ProfileChoice& entry : table) {
     auto* radio = new QRadioButton(QString::fromUtf8(entry.text));
     SetControlId(radio, entry.id);
     const int id = entry.id;
