@@ -14,6 +14,7 @@
 
 #include "certkit/certkit.h"
 #include "platform/file_system.h"
+#include "platform/file_write.h"
 
 namespace kvapp {
 namespace {
@@ -99,16 +100,6 @@ bool ParseNote(const std::string& text, PendingRecord& record) {
   return record.certPath.find('\0') == std::string::npos;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Reads the open note |fd| whole (at most kMaxNoteBytes).
 bool ReadAll(int fd, std::string& text) {
@@ -164,8 +155,9 @@ PendingNote::Made PendingNote::Make(const std::string& rootCertPath, const Pendi
   if (fd < 0) return Made::kCannotWrite;
   // The lock is taken before the note has its name, so no other process
   // ever sees it unheld while this one works on it.
+  const std::string text = NoteText(record);
   bool ok = ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0 && ::fchmod(fd, 0600) == 0 && ::flock(fd, LOCK_EX) == 0 &&
-            WriteAll(fd, NoteText(record)) && ::fsync(fd) == 0;
+            kvplatform::WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
   const std::string final = dir + "/" + record.serialHex;
   int linkError = 0;
   if (ok && ::link(temp.c_str(), final.c_str()) != 0) {
@@ -191,8 +183,9 @@ bool PendingNote::MarkWritten(const std::string& rootCertPath, const PendingReco
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
   // The new note is locked before it takes the name, as a new note is.
+  const std::string text = NoteText(marked);
   bool ok = ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0 && ::fchmod(fd, 0600) == 0 && ::flock(fd, LOCK_EX) == 0 &&
-            WriteAll(fd, NoteText(marked)) && ::fsync(fd) == 0 && ::rename(temp.c_str(), path_.c_str()) == 0;
+            kvplatform::WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0 && ::rename(temp.c_str(), path_.c_str()) == 0;
   if (!ok) {
     ::unlink(temp.c_str());
     ::close(fd);

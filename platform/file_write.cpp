@@ -9,10 +9,28 @@
 namespace kvplatform {
 namespace {
 
-bool WriteAll(int fd, const unsigned char* data, size_t length) {
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// Makes a rename or link in |path|'s directory durable.
+void SyncDirectoryOf(const std::string& path) {
+  const int dirFd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+}
+
+}  // namespace
+
+bool WriteAll(int fd, const void* data, size_t length) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
   size_t done = 0;
   while (done < length) {
-    const ssize_t n = ::write(fd, data + done, length - done);
+    const ssize_t n = ::write(fd, bytes + done, length - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
@@ -20,13 +38,35 @@ bool WriteAll(int fd, const unsigned char* data, size_t length) {
   return true;
 }
 
-std::string DirectoryOf(const std::string& path) {
+ReplaceResult ReplaceFileAtomically(const std::string& path, const void* data, size_t length, mode_t mode,
+                                    int* error) {
+  auto fail = [error](ReplaceResult result, int code) {
+    if (error != nullptr) *error = code != 0 ? code : EIO;
+    return result;
+  };
+  if (path.empty() || path.back() == '/') return fail(ReplaceResult::kNotCreated, EINVAL);
   const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
+  const std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  std::string temp = directory + "." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return fail(ReplaceResult::kNotCreated, errno);
+  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data, length) && ::fsync(fd) == 0;
+  int failure = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    failure = errno;
+  }
+  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    failure = errno;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return fail(ReplaceResult::kNotWritten, failure);
+  }
+  SyncDirectoryOf(path);
+  return ReplaceResult::kWritten;
 }
-
-}  // namespace
 
 NewFileResult WriteNewFileAtomically(const std::string& path, const void* data, size_t length, mode_t mode) {
   struct stat existing;
@@ -35,8 +75,7 @@ NewFileResult WriteNewFileAtomically(const std::string& path, const void* data, 
   std::string temp = path + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return NewFileResult::kFailed;
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, static_cast<const unsigned char*>(data), length) &&
-            ::fsync(fd) == 0;
+  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data, length) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   // link() puts the whole file in place and, unlike rename(), refuses a
   // name that another process took in the meantime.
@@ -47,11 +86,7 @@ NewFileResult WriteNewFileAtomically(const std::string& path, const void* data, 
   }
   ::unlink(temp.c_str());
   if (!ok) return linkError == EEXIST ? NewFileResult::kExists : NewFileResult::kFailed;
-  const int dirFd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
+  SyncDirectoryOf(path);
   return NewFileResult::kWritten;
 }
 

@@ -23,6 +23,25 @@ enum class NewFileResult {
 // temporary file is removed.
 NewFileResult WriteNewFileAtomically(const std::string& path, const void* data, size_t length, mode_t mode);
 
+// Makes |path| hold exactly the |length| bytes at |data| with |mode|
+// (whatever the umask), replacing what is there: the bytes go to a hidden
+// temporary file beside it (".<name>.XXXXXX", so no reader that picks files
+// by their extension takes it), which is flushed and renamed over |path|,
+// and the directory is flushed. A failed write leaves the old file as it
+// was and no temporary file. On failure |*error| (when not null) is the
+// errno of the step that failed.
+enum class ReplaceResult {
+  kWritten,     // |path| holds exactly the bytes given
+  kNotCreated,  // no file could be made beside |path| (a bad path, no such or no writable directory)
+  kNotWritten,  // the bytes could not be written, flushed or put in place (a full disk)
+};
+ReplaceResult ReplaceFileAtomically(const std::string& path, const void* data, size_t length, mode_t mode,
+                                    int* error = nullptr);
+
+// Writes all |length| bytes at |data| to the descriptor |fd|, retrying
+// interrupted and short writes. False when a write fails.
+bool WriteAll(int fd, const void* data, size_t length);
+
 // True when a file could be made at |path| now: its directory exists and
 // may be written. A check before work that cannot be undone; the write can
 // still fail (a full disk).

@@ -9,20 +9,11 @@
 #include <cstring>
 
 #include "platform/file_io.h"
+#include "platform/file_write.h"
 
 namespace kvplatform {
 namespace {
 
-bool WriteAllBytes(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 bool IsRegularFile(const std::string& path) {
   struct stat st;
@@ -127,7 +118,7 @@ bool ReplaceModuleList(const std::string& directory, const std::string& text, mo
   struct stat st;
   bool ok = ::fstat(fd, &st) == 0;
   if (ok && (st.st_uid != uid || st.st_gid != gid)) ok = ::fchown(fd, uid, gid) == 0;
-  ok = ok && ::fchmod(fd, mode) == 0 && WriteAllBytes(fd, text) && ::fsync(fd) == 0;
+  ok = ok && ::fchmod(fd, mode) == 0 && WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
   int error = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {
     ok = false;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/file_write.h"
 
 namespace kvplatform {
 namespace {
@@ -41,18 +42,6 @@ std::string EntryPrefix(const std::string& key, const std::string& valueName) {
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Creates every missing directory above |path| (mode 0755).
 void CreateParentDirectories(const std::string& path) {
@@ -111,16 +100,8 @@ bool FileSettingsStore::WriteValue(const std::string& key, const std::string& va
   if (!replaced) out += prefix + data + '\n';
 
   CreateParentDirectories(path_);
-  std::string temp = path_ + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
   // Readable by everyone, like a machine-wide registry value.
-  ::fchmod(fd, 0644);
-  bool ok = WriteAll(fd, out) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp.c_str(), path_.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  return ReplaceFileAtomically(path_, out.data(), out.size(), 0644) == ReplaceResult::kWritten;
 }
 
 std::string UserSettingsPath() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/file_write.h"
 
 namespace kvplatform {
 namespace {
@@ -26,16 +27,6 @@ bool PlainName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // The program |command| names: itself when it holds a "/", else the first
 // executable file of that name in PATH (empty entries, which would mean the
@@ -83,34 +74,15 @@ bool PosixSystemTrustStore::WriteAnchor(const std::string& name, const std::stri
     problem = "not a plain file name";
     return false;
   }
-  const std::string path = directory_ + "/" + name;
-  // A hidden temporary name: the refresh command takes only *.crt files, so
-  // a leftover is never mistaken for an anchor.
-  std::string temp = directory_ + "/." + name + ".XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    problem = ErrorText(errno);
+  // Readable by every program that reads the store, whatever the umask. The
+  // temporary file is hidden and has no ".crt" ending, so the refresh never
+  // takes a leftover for an anchor.
+  int error = 0;
+  if (ReplaceFileAtomically(directory_ + "/" + name, contents.data(), contents.size(), 0644, &error) !=
+      ReplaceResult::kWritten) {
+    problem = ErrorText(error);
     return false;
   }
-  // Readable by every program that reads the store, whatever the umask.
-  bool ok = ::fchmod(fd, 0644) == 0 && WriteAll(fd, contents) && ::fsync(fd) == 0;
-  int error = ok ? 0 : errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    error = errno;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    problem = ErrorText(error != 0 ? error : EIO);
-    return false;
-  }
-  // The rename itself is made durable with the directory.
-  DescriptorCloser dirFd(::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.fd >= 0) ::fsync(dirFd.fd);
   return true;
 }
 

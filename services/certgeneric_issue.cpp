@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/file_write.h"
 #include "services/kv_internal.h"
 #include "services/kvservices.h"
 
@@ -32,18 +33,6 @@ void DestroyKeyAndRandom(Q_KEY_OBJ* key, Q_ALGORITHM_OBJ* random) {
   if (*random != nullptr) Q_DestroyAlgorithmObject(random);
 }
 
-// Writes all of |data| to |fd|; false on any failure (EINTR retried).
-bool WriteAll(int fd, const unsigned char* data, size_t length) {
-  while (length > 0) {
-    ssize_t n = ::write(fd, data, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // The mode a file made by fopen(path, "wb") would have: an existing file's
 // own mode, else 0666 less the process's umask.
 mode_t TargetMode(const char* path) {
@@ -54,12 +43,6 @@ mode_t TargetMode(const char* path) {
   return 0666 & ~mask;
 }
 
-// Makes |path| hold exactly |data|: the bytes go to a new temporary file in
-// the same directory, which is flushed to the disk and then renamed over
-// the target, so a failed or interrupted write never leaves a partial
-// certificate (nor spoils one that was there). On any failure the temporary
-// file is removed. 0; 1 when the file cannot be opened (made); 2 when it
-// cannot be written.
 }  // namespace
 
 int iKVReplaceFileAtomically(const char* path, const unsigned char* data, size_t length) {
@@ -67,25 +50,12 @@ int iKVReplaceFileAtomically(const char* path, const unsigned char* data, size_t
   // file to replace: renaming over it would swap a device node for a file.
   struct stat existing;
   if (::lstat(path, &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return 1;
-  std::string temp = std::string(path) + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return 1;
-  bool ok = ::fchmod(fd, TargetMode(path)) == 0 && WriteAll(fd, data, length) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(temp.c_str(), path) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return 2;
+  switch (kvplatform::ReplaceFileAtomically(path, data, length, TargetMode(path))) {
+    case kvplatform::ReplaceResult::kWritten: return 0;
+    case kvplatform::ReplaceResult::kNotCreated: return 1;
+    case kvplatform::ReplaceResult::kNotWritten: break;
   }
-  // The rename itself is made durable with the directory.
-  const size_t slash = std::string(path).rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string(".") : std::string(path, slash == 0 ? 1 : slash);
-  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return 0;
+  return 2;
 }
 
 int errKVWriteFileAtomically(const char* path, const unsigned char* data, int length) {
