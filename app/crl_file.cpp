@@ -4,9 +4,10 @@
 
 #include "app/cert_info.h"
 #include "app/cert_names.h"
-#include "app/strings.h"
 #include "app/root_cert_info.h"
 #include "app/root_register.h"
+#include "app/strings.h"
+#include "app/toolkit_objects.h"
 #include "app/utf8_text.h"
 #include "certkit/certkit.h"
 #include "platform/file_io.h"
@@ -14,20 +15,6 @@
 
 namespace kvapp {
 namespace {
-
-// A CRL object destroyed at scope end.
-struct CrlObject {
-  C_CRL_OBJ crl = nullptr;
-  ~CrlObject() { C_DestroyCRLObject(&crl); }
-};
-
-// A key object destroyed at scope end.
-struct KeyObject {
-  Q_KEY_OBJ key = nullptr;
-  ~KeyObject() {
-    if (key != nullptr) Q_DestroyKeyObject(&key);
-  }
-};
 
 std::string SignatureName(uint32_t id) {
   switch (id) {

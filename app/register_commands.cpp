@@ -9,6 +9,7 @@
 #include "app/root_cert_info.h"
 #include "app/root_register.h"
 #include "app/strings.h"
+#include "app/toolkit_objects.h"
 #include "app/utf8_text.h"
 #include "certkit/certkit.h"
 #include "cryptokit/qmemory.h"
@@ -20,20 +21,6 @@ namespace {
 // Longest serial number taken from the user, in hexadecimal digits (RFC 5280
 // serials are at most 20 octets).
 constexpr size_t kMaxSerialDigits = 40;
-
-// A key object destroyed at scope end.
-struct KeyObject {
-  Q_KEY_OBJ key = nullptr;
-  ~KeyObject() {
-    if (key != nullptr) Q_DestroyKeyObject(&key);
-  }
-};
-
-// A certificate object destroyed at scope end.
-struct CertObject {
-  C_CERT_OBJ cert = nullptr;
-  ~CertObject() { C_DestroyCertObject(&cert); }
-};
 
 // |text| as the register writes serial numbers: upper-case hexadecimal of
 // the magnitude, two digits an octet, no leading zero octet ("0x" and an odd

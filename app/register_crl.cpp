@@ -4,7 +4,7 @@
 
 #include "app/cert_info.h"
 #include "app/key_files.h"
-#include "services/kv_pem.h"
+#include "app/toolkit_objects.h"
 #include "app/register_commands.h"
 #include "app/root_cert_info.h"
 #include "app/root_register.h"
@@ -14,6 +14,7 @@
 #include "cryptokit/qmemory.h"
 #include "platform/clock.h"
 #include "platform/file_write.h"
+#include "services/kv_pem.h"
 
 namespace kvapp {
 namespace {
@@ -30,18 +31,6 @@ struct PrivateKey {
   ~PrivateKey() {
     if (key != nullptr) Q_DestroyKeyObject(&key);
     QMem_Wipe(data, sizeof data);
-  }
-};
-
-struct CrlObject {
-  C_CRL_OBJ crl = nullptr;
-  ~CrlObject() { C_DestroyCRLObject(&crl); }
-};
-
-struct RandomObject {
-  Q_ALGORITHM_OBJ random = nullptr;
-  ~RandomObject() {
-    if (random != nullptr) Q_DestroyAlgorithmObject(&random);
   }
 };
 

@@ -2,19 +2,11 @@
 
 #include <algorithm>
 
+#include "app/toolkit_objects.h"
 #include "certkit/certkit.h"
 #include "cryptokit/qmemory.h"
 
 namespace kvapp {
-namespace {
-
-// A certificate object destroyed at scope end.
-struct CertObject {
-  C_CERT_OBJ cert = nullptr;
-  ~CertObject() { C_DestroyCertObject(&cert); }
-};
-
-}  // namespace
 
 int ReadRootCertInfo(const std::string& certPath, RootCertInfo& info) {
   info = RootCertInfo{};
