@@ -89,6 +89,20 @@ int CopyEntry(const KV_REGISTER_ENTRY* entry, void* context) {
   return 0;
 }
 
+// The root certificate |rootCertPath| and its public key, to check
+// certificates against; false after an error box.
+bool LoadRoot(AppContext& context, const std::string& rootCertPath, RootCertInfo& root, KeyObject& key) {
+  if (ReadRootCertInfo(rootCertPath, root) != 0) {
+    context.Error("Unable to read the root certificate " + EscapeForDisplay(rootCertPath) + ".");
+    return false;
+  }
+  if (RootPublicKey(root, &key.key) != 0) {
+    context.Error("The key of the root certificate " + EscapeForDisplay(rootCertPath) + " cannot be used.");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 CommandOutcome RevokeIssued(AppContext& context, const std::string& rootCertPath, const std::string& serialHex,
@@ -147,15 +161,8 @@ CommandOutcome RevokeIssued(AppContext& context, const std::string& rootCertPath
 CommandOutcome RevokeIssuedFile(AppContext& context, const std::string& rootCertPath, const std::string& certPath,
                                 int reason) {
   RootCertInfo root;
-  if (ReadRootCertInfo(rootCertPath, root) != 0) {
-    context.Error("Unable to read the root certificate " + EscapeForDisplay(rootCertPath) + ".");
-    return CommandOutcome::kFailed;
-  }
   KeyObject key;
-  if (RootPublicKey(root, &key.key) != 0) {
-    context.Error("The key of the root certificate " + EscapeForDisplay(rootCertPath) + " cannot be used.");
-    return CommandOutcome::kFailed;
-  }
+  if (!LoadRoot(context, rootCertPath, root, key)) return CommandOutcome::kFailed;
   std::vector<unsigned char> der;
   std::string serial;
   const FileVerdict verdict = CheckFile(certPath, root, key.key, der, serial);
@@ -171,15 +178,8 @@ CommandOutcome RegisterExisting(AppContext& context, const std::string& rootCert
                                 RegisterExistingResult& result) {
   result = RegisterExistingResult{};
   RootCertInfo root;
-  if (ReadRootCertInfo(rootCertPath, root) != 0) {
-    context.Error("Unable to read the root certificate " + EscapeForDisplay(rootCertPath) + ".");
-    return CommandOutcome::kFailed;
-  }
   KeyObject key;
-  if (RootPublicKey(root, &key.key) != 0) {
-    context.Error("The key of the root certificate " + EscapeForDisplay(rootCertPath) + " cannot be used.");
-    return CommandOutcome::kFailed;
-  }
+  if (!LoadRoot(context, rootCertPath, root, key)) return CommandOutcome::kFailed;
   std::string dir = directory;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   std::set<std::string> names;  // sorted, each once (patterns ignore case)
