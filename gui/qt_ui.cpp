@@ -69,6 +69,15 @@ QWidget* QtUserInterface::DialogParent() const {
   return mainWindow_.data();
 }
 
+bool QtUserInterface::RunFileChooser(QFileDialog& dialog, std::string& chosen) {
+  runner_.Exec(dialog);
+  if (dialog.result() != QDialog::Accepted) return false;
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty()) return false;
+  chosen = files.first().toStdString();
+  return true;
+}
+
 int QtUserInterface::MessageBox(const char* objectName, const std::string& text, bool stopIcon, bool question) {
   QMessageBox box(DialogParent());
   box.setObjectName(QString::fromLatin1(objectName));
@@ -119,12 +128,7 @@ bool QtUserInterface::ChooseFileToOpen(const std::string& filter, const std::str
   dialog.setNameFilters(NameFiltersFromTable(filter));
   dialog.setDirectory(QDir::currentPath());
   dialog.selectFile(Text(initialName));
-  runner_.Exec(dialog);
-  if (dialog.result() != QDialog::Accepted) return false;
-  const QStringList chosen = dialog.selectedFiles();
-  if (chosen.isEmpty()) return false;
-  path = chosen.first().toStdString();
-  return true;
+  return RunFileChooser(dialog, path);
 }
 
 bool QtUserInterface::ChooseDirectory(const std::string& filter, const std::string& initialName,
@@ -138,11 +142,9 @@ bool QtUserInterface::ChooseDirectory(const std::string& filter, const std::stri
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setNameFilters(NameFiltersFromTable(filter));
   dialog.setDirectory(QDir::currentPath());
-  runner_.Exec(dialog);
-  if (dialog.result() != QDialog::Accepted) return false;
-  const QStringList chosen = dialog.selectedFiles();
-  if (chosen.isEmpty()) return false;
-  path = kvapp::WithTrailingSlash(chosen.first().toStdString()) + initialName;
+  std::string directory;
+  if (!RunFileChooser(dialog, directory)) return false;
+  path = kvapp::WithTrailingSlash(directory) + initialName;
   return true;
 }
 
@@ -159,12 +161,7 @@ bool QtUserInterface::ChooseFileToSave(const std::string& caption, const std::st
   const QFileInfo proposed(Text(initialName));
   dialog.setDirectory(proposed.path().isEmpty() ? QDir::currentPath() : proposed.path());
   dialog.selectFile(proposed.fileName());
-  runner_.Exec(dialog);
-  if (dialog.result() != QDialog::Accepted) return false;
-  const QStringList chosen = dialog.selectedFiles();
-  if (chosen.isEmpty()) return false;
-  path = chosen.first().toStdString();
-  return true;
+  return RunFileChooser(dialog, path);
 }
 
 bool QtUserInterface::AskPassword(const kvapp::PasswordRequest& request, std::string& password) {

@@ -19,6 +19,7 @@
 
 class QAction;
 class QDialog;
+class QFileDialog;
 class QMenu;
 class QTextBrowser;
 
@@ -115,6 +116,9 @@ class QtUserInterface : public kvapp::UserInterface {
   void ShowHelpWindow(uint32_t context);
   void ShowPopup(uint32_t context);
   QString TopicText(uint32_t context) const;
+  // Runs a file chooser modally: the first chosen path, or false when it was
+  // cancelled or nothing was chosen.
+  bool RunFileChooser(QFileDialog& dialog, std::string& chosen);
 
   ModalRunner& runner_;
   HelpDocument help_;
